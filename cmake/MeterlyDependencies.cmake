@@ -1,0 +1,24 @@
+# Every dependency is a Debian package installed by scripts/install-deps.
+set(THREADS_PREFER_PTHREAD_FLAG ON)
+find_package(Threads REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(SIMDJSON REQUIRED IMPORTED_TARGET simdjson)
+
+# Standalone Asio is header-only.
+find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+add_library(meterly_asio INTERFACE)
+target_include_directories(meterly_asio SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
+target_compile_definitions(meterly_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(meterly_asio INTERFACE Threads::Threads)
+add_library(meterly::asio ALIAS meterly_asio)
+
+if(METERLY_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+endif()
+if(METERLY_BUILD_BENCH)
+    find_package(benchmark REQUIRED)
+endif()
