@@ -1,0 +1,1 @@
+#include "proxy/ByteStream.hpp"

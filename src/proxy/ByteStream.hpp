@@ -1,0 +1,28 @@
+#pragma once
+
+#include "proxy/Bytes.hpp"
+
+#include <asio/awaitable.hpp>
+#include <optional>
+
+namespace meterly::proxy {
+
+// The only view of a connection that the HTTP reader and the body relay have, so that tests can
+// drive them with fakes. Failures are thrown as ProxyError.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // The next bytes of the stream; nullopt at its end. An empty, present value means "no bytes
+    // yet", never the end.
+    virtual asio::awaitable<std::optional<Bytes>> receive() = 0;
+};
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Returns once the bytes were handed over. Every caller passes isComplete = false: a
+    // connection ends by being cancelled, never by a completing send.
+    virtual asio::awaitable<void> send(ByteView bytes, bool isComplete) = 0;
+};
+
+} // namespace meterly::proxy
