@@ -23,28 +23,29 @@ MockUsageSource::MockUsageSource(Seconds interval, double startUtilization, doub
 
 AsyncStream<UsageSnapshot> MockUsageSource::snapshots() {
     auto [stream, continuation] = AsyncStream<UsageSnapshot>::make(StreamBuffering::unbounded());
-    auto task = startTask([continuation, interval = interval_, start = startUtilization_,
-                           step = step_, now = now_](const CancellationToken& token) {
-        Date started = now();
-        Date fiveHourReset = started + fiveHourResetDelay;
-        Date sevenDayReset = started + sevenDayResetDelay;
-        double five = start;
-        double seven = start - 0.01;
-        while (!token.isCancelled()) {
-            UsageSnapshot snapshot;
-            snapshot.fiveHour = mockWindow(five, fiveHourReset);
-            snapshot.sevenDay = mockWindow(seven, sevenDayReset);
-            snapshot.representativeClaim = "five_hour";
-            snapshot.capturedAt = now();
-            continuation.yield(std::move(snapshot));
-            if (!token.sleepFor(interval)) {
-                break;
+    auto task =
+        startTask([continuation = continuation, interval = interval_, start = startUtilization_,
+                   step = step_, now = now_](const CancellationToken& token) {
+            Date started = now();
+            Date fiveHourReset = started + fiveHourResetDelay;
+            Date sevenDayReset = started + sevenDayResetDelay;
+            double five = start;
+            double seven = start - 0.01;
+            while (!token.isCancelled()) {
+                UsageSnapshot snapshot;
+                snapshot.fiveHour = mockWindow(five, fiveHourReset);
+                snapshot.sevenDay = mockWindow(seven, sevenDayReset);
+                snapshot.representativeClaim = "five_hour";
+                snapshot.capturedAt = now();
+                continuation.yield(std::move(snapshot));
+                if (!token.sleepFor(interval)) {
+                    break;
+                }
+                seven = seven >= 1 ? start : seven + step / 3;
+                five = five >= 1 ? start : five + step;
             }
-            seven = seven >= 1 ? start : seven + step / 3;
-            five = five >= 1 ? start : five + step;
-        }
-        continuation.finish();
-    });
+            continuation.finish();
+        });
     continuation.setOnTermination([task](StreamTermination) { task->cancel(); });
     return std::move(stream);
 }

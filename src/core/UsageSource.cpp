@@ -12,7 +12,7 @@ AsyncStream<UsageSourceEvent> UsageSource::events() {
     auto [events, continuation] = AsyncStream<UsageSourceEvent>::make(StreamBuffering::unbounded());
     // The stream is moved into the task, which is then its only consumer.
     auto inner = std::make_shared<AsyncStream<UsageSnapshot>>(std::move(snapshotStream));
-    auto task = startTask([inner, continuation](const CancellationToken& token) {
+    auto task = startTask([inner, continuation = continuation](const CancellationToken& token) {
         while (!token.isCancelled()) {
             auto snapshot = inner->next();
             if (!snapshot) {

@@ -82,7 +82,7 @@ TEST(AsyncStreamTest, NewestPolicyDropsTheOldestValues) {
 
 TEST(AsyncStreamTest, WaitingConsumerTakesAValueEvenWithRoomForNone) {
     auto [stream, producer] = AsyncStream<int>::make(StreamBuffering::newest(0));
-    std::thread consumer([&stream] { EXPECT_EQ(stream.next(5s), 7); });
+    std::thread consumer([&s = stream] { EXPECT_EQ(s.next(5s), 7); });
     // The value only counts as taken once the consumer waits; keep offering until it does.
     while (producer.yield(7) == YieldResult::dropped) {
         std::this_thread::yield();
@@ -95,8 +95,8 @@ TEST(AsyncStreamTest, CancelFromAnotherThreadEndsAWaitingConsumer) {
     TerminationLog log;
     producer.setOnTermination(log.handler());
     std::atomic<bool> returned{false};
-    std::thread consumer([&] {
-        EXPECT_EQ(stream.next(), std::nullopt);
+    std::thread consumer([&s = stream, &returned] {
+        EXPECT_EQ(s.next(), std::nullopt);
         returned = true;
     });
     auto cancel = stream.canceller();
