@@ -3,7 +3,6 @@
 #include "proxy/HeaderText.hpp"
 #include "proxy/ProxyError.hpp"
 
-#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -42,28 +41,6 @@ std::vector<std::string_view> lines(std::string_view text, std::string& storage)
         rest.remove_prefix(end + 1);
     }
     return result;
-}
-
-// A base-10 signed 64-bit integer: an optional sign, then one or more digits and nothing else.
-std::optional<std::int64_t> parseInteger(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || text.front() == '+' || text.front() == '-') {
-        return std::nullopt;
-    }
-    // Parsed with the sign attached so that the most negative value fits.
-    std::string signedText = negative ? "-" : "";
-    signedText += text;
-    std::int64_t value = 0;
-    const char* end = signedText.data() + signedText.size();
-    const auto [stop, error] = std::from_chars(signedText.data(), end, value, 10);
-    if (error != std::errc{} || stop != end) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 } // namespace
@@ -158,7 +135,7 @@ HTTPResponseHead HTTPHeadParser::parseResponse(ByteView head) {
     const std::string_view reason = secondSpace == std::string_view::npos
                                         ? std::string_view{}
                                         : afterVersion.substr(secondSpace + 1);
-    const auto statusCode = parseInteger(code);
+    const auto statusCode = text::parseInteger(code);
     if (!statusCode) {
         throw ProxyError::malformedHead();
     }

@@ -1,5 +1,6 @@
 #include "proxy/HeaderText.hpp"
 
+#include <charconv>
 #include <clocale>
 #include <cstdint>
 #include <cwctype>
@@ -200,6 +201,26 @@ std::string_view trimmed(std::string_view text) {
         text.remove_suffix(last->length);
     }
     return text;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() < '0' || text.front() > '9') {
+        return std::nullopt;
+    }
+    // Parsed with the sign attached so that the most negative value fits.
+    const std::string digits = (negative ? "-" : "") + std::string(text);
+    std::int64_t value = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value, 10);
+    if (error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace meterly::proxy::text

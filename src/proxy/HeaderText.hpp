@@ -2,6 +2,8 @@
 
 #include "proxy/Bytes.hpp"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,5 +29,9 @@ bool namesMatch(std::string_view a, std::string_view b);
 // The text without leading and trailing whitespace: the horizontal tab and every Unicode space
 // separator. Line breaks are not whitespace here.
 std::string_view trimmed(std::string_view text);
+
+// A base-10 signed 64-bit integer: an optional "+" or "-", then one or more ASCII digits and
+// nothing else; nullopt for anything else or a value out of range.
+std::optional<std::int64_t> parseInteger(std::string_view text);
 
 } // namespace meterly::proxy::text
