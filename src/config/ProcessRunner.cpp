@@ -1,5 +1,7 @@
 #include "config/ProcessRunner.hpp"
 
+#include "config/UTF8.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -122,7 +124,7 @@ CommandResult PosixProcessRunner::run(const std::string& program,
     } while (reaped < 0 && errno == EINTR);
 
     CommandResult result;
-    result.output = trimWhitespace(sanitizeUTF8(bytes));
+    result.output = trimWhitespace(utf8::decodeLossy(bytes));
     if (reaped < 0) {
         result.status = -1;
     } else if (WIFEXITED(waitStatus)) {
@@ -133,52 +135,6 @@ CommandResult PosixProcessRunner::run(const std::string& program,
         result.status = -1;
     }
     return result;
-}
-
-std::string sanitizeUTF8(std::string_view bytes) {
-    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    while (i < bytes.size()) {
-        unsigned char lead = at(i);
-        std::size_t length = 0;
-        std::uint32_t minimum = 0;
-        std::uint32_t code = 0;
-        if (lead < 0x80) {
-            out.push_back(static_cast<char>(lead));
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, code = lead & 0x1Fu, minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, code = lead & 0x0Fu, minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, code = lead & 0x07u, minimum = 0x10000;
-        } else {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        std::size_t k = 1;
-        for (; k < length && i + k < bytes.size(); ++k) {
-            unsigned char next = at(i + k);
-            if ((next & 0xC0u) != 0x80u) {
-                break;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (k < length || code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            // One replacement per maximal invalid prefix; the byte that broke it starts afresh.
-            out += replacement;
-            i += k;
-            continue;
-        }
-        out.append(bytes.substr(i, length));
-        i += length;
-    }
-    return out;
 }
 
 std::string trimWhitespace(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace meterly::config {
@@ -39,9 +40,6 @@ public:
     CommandResult run(const std::string& program,
                       const std::vector<std::string>& arguments) override;
 };
-
-// Decodes bytes as UTF-8, replacing every invalid sequence with U+FFFD.
-std::string sanitizeUTF8(std::string_view bytes);
 
 // `text` without white space and line breaks at either end.
 std::string trimWhitespace(std::string_view text);
