@@ -1,5 +1,7 @@
 #include "config/PortSelector.hpp"
 
+#include "config/InstallEnvironment.hpp"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
@@ -18,6 +20,14 @@ PortError::PortError(std::uint16_t from, int attempts)
 
 std::string PortError::description() const {
     return text_;
+}
+
+std::uint16_t PortSelector::defaultPort() {
+    return defaultPort(processEnvironment());
+}
+
+std::uint16_t PortSelector::defaultPort(const EnvironmentLookup& environment) {
+    return InstallEnvironment::current(environment).scanFromPort;
 }
 
 bool PortSelector::isPortAvailable(std::uint16_t port) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/Environment.hpp"
+
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -37,6 +39,11 @@ private:
 class PortSelector {
 public:
     PortSelector() = delete;
+
+    // The installation's default port, which is also where its scan starts: 8787, or 8900 when
+    // METERLY_INSTALL selects the development installation. Read afresh on every call.
+    static std::uint16_t defaultPort();
+    static std::uint16_t defaultPort(const EnvironmentLookup& environment);
 
     // How many ports the installer's scan tries.
     static constexpr int defaultScanLimit = 100;
