@@ -34,9 +34,9 @@ public:
     bool contains(std::string_view key) const;
 
     std::vector<std::string> keys() const;
-    std::size_t count() const { return members_.size(); }
-    bool isEmpty() const { return members_.empty(); }
-    const std::vector<Member>& pairs() const { return members_; }
+    std::size_t count() const;
+    bool isEmpty() const;
+    const std::vector<Member>& pairs() const;
 
     bool operator==(const JSONObject& other) const;
 
@@ -84,5 +84,16 @@ private:
 
     std::variant<bool, Number, std::string, Array, JSONObject, Null> storage_{Null{}};
 };
+
+// Defined here, once JSONValue is complete.
+inline std::size_t JSONObject::count() const {
+    return members_.size();
+}
+inline bool JSONObject::isEmpty() const {
+    return members_.empty();
+}
+inline const std::vector<JSONObject::Member>& JSONObject::pairs() const {
+    return members_;
+}
 
 } // namespace meterly::config
