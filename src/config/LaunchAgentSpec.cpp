@@ -3,7 +3,6 @@
 #include "config/InstallEnvironment.hpp"
 #include "config/UTF8.hpp"
 
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
@@ -163,13 +162,17 @@ std::optional<std::vector<std::string>> programArgumentsOfPropertyList(std::stri
         if (item == nullptr || plist_get_node_type(item) != PLIST_STRING) {
             return std::nullopt;
         }
-        char* text = nullptr;
-        plist_get_string_val(item, &text);
+        // Read in place with its length: the copying accessor aborts on a string holding a NUL.
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(item, &length);
         if (text == nullptr) {
             return std::nullopt;
         }
-        result.emplace_back(text);
-        std::free(text);
+        std::string value(text, static_cast<std::size_t>(length));
+        if (value.find('\0') != std::string::npos) {
+            return std::nullopt; // no command line can carry it
+        }
+        result.push_back(std::move(value));
     }
     return result;
 }

@@ -398,6 +398,11 @@ SystemdUnitFile::programArguments(std::string_view unitFile) {
     for (std::size_t k = 1; k < words->size(); ++k) {
         (*words)[k] = withoutDollarEscapes((*words)[k]);
     }
+    for (const auto& word : *words) {
+        if (word.find('\0') != std::string::npos) {
+            return std::nullopt; // no command line can carry it
+        }
+    }
     return words;
 }
 
