@@ -68,6 +68,10 @@ int openForReading(const std::filesystem::path& path) {
     return fd;
 }
 
+FileIdentifier identity(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
 } // namespace
 
 TranscriptFileCursor::TranscriptFileCursor(std::filesystem::path url, std::string projectID,
@@ -77,14 +81,30 @@ TranscriptFileCursor::TranscriptFileCursor(std::filesystem::path url, std::strin
 
 FileReadResult TranscriptFileCursor::read(TranscriptLineParser& parser) {
     FileReadResult result;
-    const FileDescriptor file(openForReading(url_));
-    if (file.get() < 0) {
+    // A look at the path first: most files have not changed since the last read, and what is
+    // not a regular file is never opened.
+    struct stat status {};
+    if (::stat(url_.c_str(), &status) != 0) {
         // Only a missing file (or folder on the way) is gone; anything else (a permission
         // problem, too many open files) may pass, so the file keeps its place for next time.
         result.vanished = errno == ENOENT || errno == ENOTDIR;
         return result;
     }
-    struct stat status {};
+    if (!S_ISREG(status.st_mode)) {
+        result.vanished = true;
+        return result;
+    }
+    if (fileIdentifier_ && *fileIdentifier_ == identity(status) &&
+        static_cast<std::uint64_t>(status.st_size) == offset_) {
+        return result;
+    }
+
+    const FileDescriptor file(openForReading(url_));
+    if (file.get() < 0) {
+        result.vanished = errno == ENOENT || errno == ENOTDIR;
+        return result;
+    }
+    // The path may name another file by now; what counts is the file that was opened.
     if (::fstat(file.get(), &status) != 0 || status.st_size < 0) {
         return result;
     }
@@ -93,8 +113,7 @@ FileReadResult TranscriptFileCursor::read(TranscriptLineParser& parser) {
         return result;
     }
     const auto size = static_cast<std::uint64_t>(status.st_size);
-    const FileIdentifier identifier{static_cast<std::uint64_t>(status.st_dev),
-                                    static_cast<std::uint64_t>(status.st_ino)};
+    const FileIdentifier identifier = identity(status);
     if (size < offset_ || (fileIdentifier_ && *fileIdentifier_ != identifier)) {
         offset_ = 0;
         result.didReset = true;
