@@ -109,12 +109,16 @@ TEST(HTTPHeadParserTest, HeaderLines) {
                                                            "Empty:\r\n"
                                                            "Trim: \t value\twith inner \t \r\n"
                                                            "Colon: a:b\r\n"
+                                                           "Late:\r\n"
+                                                           " value\r\n"
                                                            "\r\n"));
     EXPECT_EQ(head.headers(), HTTPHeaders({{"X-Folded", "one two three"},
                                            {"Spaced ", "kept"},
                                            {"Empty", ""},
                                            {"Trim", "value\twith inner"},
-                                           {"Colon", "a:b"}}));
+                                           {"Colon", "a:b"},
+                                           // The joining space stays after an empty value.
+                                           {"Late", " value"}}));
     EXPECT_FALSE(head.headers().contains("Spaced"));
 }
 
