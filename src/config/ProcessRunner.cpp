@@ -1,0 +1,152 @@
+#include "config/ProcessRunner.hpp"
+
+#include "config/UTF8.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace meterly::config {
+
+namespace {
+
+// Closes a descriptor once, on every path out of a scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_;
+};
+
+class FileActions {
+public:
+    FileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+    ~FileActions() {
+        if (ok_) {
+            ::posix_spawn_file_actions_destroy(&actions_);
+        }
+    }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+    bool ok_ = false;
+};
+
+CommandResult startFailure(int error) {
+    return CommandResult{-1, std::string("cannot start the program: ") + std::strerror(error)};
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+CommandResult PosixProcessRunner::run(const std::string& program,
+                                      const std::vector<std::string>& arguments) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return startFailure(errno);
+    }
+    Descriptor readEnd(fds[0]);
+    Descriptor writeEnd(fds[1]);
+
+    FileActions actions;
+    if (!actions.ok()) {
+        return startFailure(ENOMEM);
+    }
+    // dup2 clears close-on-exec on the copies, so the child keeps exactly these three.
+    if (::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) !=
+            0 ||
+        ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO) != 0 ||
+        ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO) != 0) {
+        return startFailure(ENOMEM);
+    }
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors that other code opened without close-on-exec stay out of the child too.
+    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
+#endif
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    int spawnError =
+        ::posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+    writeEnd.reset();
+    if (spawnError != 0) {
+        return startFailure(spawnError);
+    }
+
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    readEnd.reset();
+
+    int waitStatus = 0;
+    pid_t reaped;
+    do {
+        reaped = ::waitpid(pid, &waitStatus, 0);
+    } while (reaped < 0 && errno == EINTR);
+
+    CommandResult result;
+    result.output = trimWhitespace(utf8::decodeLossy(bytes));
+    if (reaped < 0) {
+        result.status = -1;
+    } else if (WIFEXITED(waitStatus)) {
+        result.status = WEXITSTATUS(waitStatus);
+    } else if (WIFSIGNALED(waitStatus)) {
+        result.status = 128 + WTERMSIG(waitStatus);
+    } else {
+        result.status = -1;
+    }
+    return result;
+}
+
+std::string trimWhitespace(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && isSpace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && isSpace(text[end - 1])) {
+        --end;
+    }
+    return std::string(text.substr(begin, end - begin));
+}
+
+} // namespace meterly::config

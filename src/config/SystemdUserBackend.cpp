@@ -1,0 +1,106 @@
+#include "config/SystemdUserBackend.hpp"
+
+#include "config/LaunchAgentError.hpp"
+#include "config/SystemdUnitFile.hpp"
+
+#include <optional>
+
+namespace meterly::config {
+
+namespace {
+
+// systemctl's exit status for a unit it has not loaded.
+constexpr std::int32_t unitNotLoaded = 5;
+
+} // namespace
+
+SystemdUserBackend::SystemdUserBackend(std::shared_ptr<ProcessRunner> runner,
+                                       EnvironmentLookup environment, std::string systemctl)
+    : runner_(std::move(runner)), environment_(std::move(environment)),
+      systemctl_(std::move(systemctl)) {}
+
+std::shared_ptr<SystemdUserBackend> SystemdUserBackend::standard() {
+    return std::make_shared<SystemdUserBackend>(std::make_shared<PosixProcessRunner>(),
+                                                processEnvironment());
+}
+
+std::filesystem::path SystemdUserBackend::unitDirectory(const std::filesystem::path& home) const {
+    std::optional<std::string> configHome =
+        environment_ ? environment_("XDG_CONFIG_HOME") : std::nullopt;
+    // The base directory specification says to ignore a relative value.
+    if (configHome && !configHome->empty() && configHome->front() == '/') {
+        return std::filesystem::path(*configHome) / "systemd" / "user";
+    }
+    return home / ".config" / "systemd" / "user";
+}
+
+std::filesystem::path SystemdUserBackend::definitionPath(const LaunchAgentSpec& spec,
+                                                         const std::filesystem::path& home) const {
+    return unitDirectory(home) / SystemdUnitFile::unitName(spec);
+}
+
+std::string SystemdUserBackend::renderDefinition(const LaunchAgentSpec& spec) const {
+    return SystemdUnitFile::render(spec);
+}
+
+std::optional<std::vector<std::string>>
+SystemdUserBackend::programArguments(std::string_view definition) const {
+    return SystemdUnitFile::programArguments(definition);
+}
+
+CommandResult SystemdUserBackend::systemctl(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all{"--user"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return runner_->run(systemctl_, all);
+}
+
+void SystemdUserBackend::require(const std::string& verb,
+                                 const std::vector<std::string>& arguments) const {
+    auto result = systemctl(arguments);
+    if (result.status != 0) {
+        throw LaunchAgentError::systemctlFailed(verb, result.status, result.output);
+    }
+}
+
+void SystemdUserBackend::bootstrap(const LaunchAgentSpec& spec, const std::filesystem::path&) {
+    std::string unit = SystemdUnitFile::unitName(spec);
+    require("daemon-reload", {"daemon-reload"});
+    if (spec.runAtLoad) {
+        require("enable", {"enable", unit});
+    }
+    if (isLoaded(spec)) {
+        require("restart", {"restart", unit});
+    } else {
+        require("start", {"start", unit});
+    }
+}
+
+void SystemdUserBackend::kickstart(const LaunchAgentSpec& spec) {
+    std::string unit = SystemdUnitFile::unitName(spec);
+    require("daemon-reload", {"daemon-reload"});
+    require("restart", {"restart", unit});
+}
+
+void SystemdUserBackend::bootout(const LaunchAgentSpec& spec) {
+    std::string unit = SystemdUnitFile::unitName(spec);
+    auto disabled = systemctl({"disable", unit});
+    auto stopped = systemctl({"stop", unit});
+    if (stopped.status != 0 && stopped.status != unitNotLoaded) {
+        throw LaunchAgentError::systemctlFailed("stop", stopped.status, stopped.output);
+    }
+    if (disabled.status != 0) {
+        throw LaunchAgentError::systemctlFailed("disable", disabled.status, disabled.output);
+    }
+}
+
+bool SystemdUserBackend::isLoaded(const LaunchAgentSpec& spec) {
+    std::string unit;
+    try {
+        unit = SystemdUnitFile::unitName(spec);
+    } catch (const UnitFileError&) {
+        return false;
+    }
+    return systemctl({"is-active", unit}).status == 0;
+}
+
+} // namespace meterly::config

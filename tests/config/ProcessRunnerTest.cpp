@@ -1,0 +1,68 @@
+#include "config/ProcessRunner.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace meterly::config {
+namespace {
+
+CommandResult shell(const std::string& script, std::vector<std::string> extra = {}) {
+    std::vector<std::string> arguments{"-c", script, "sh"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return PosixProcessRunner().run("/bin/sh", arguments);
+}
+
+TEST(ProcessRunnerTest, MergesBothStreamsTrimsThemAndReportsTheExitStatus) {
+    auto result = shell("printf '  out\\n'; printf 'err\\n\\n' >&2; exit 7");
+    EXPECT_EQ(result.status, 7);
+    EXPECT_EQ(result.output, "out\nerr");
+}
+
+TEST(ProcessRunnerTest, PassesArgumentsVerbatimWithoutAShell) {
+    auto result = shell("for a; do printf '[%s]' \"$a\"; done", {"a b", "$HOME", "\"q\"", "*", ""});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "[a b][$HOME][\"q\"][*][]");
+}
+
+TEST(ProcessRunnerTest, FindsAProgramByNameInThePath) {
+    auto result = PosixProcessRunner().run("sh", {"-c", "exit 3"});
+    EXPECT_EQ(result.status, 3);
+}
+
+TEST(ProcessRunnerTest, AProgramThatCannotStartGivesMinusOneAndTheReason) {
+    auto result = PosixProcessRunner().run("/nonexistent/launchctl", {"print"});
+    EXPECT_EQ(result.status, -1);
+    EXPECT_NE(result.output.find("No such file or directory"), std::string::npos) << result.output;
+}
+
+TEST(ProcessRunnerTest, ReadsOutputLargerThanAPipeBufferToTheEnd) {
+    auto result = shell("i=0; while [ $i -lt 4000 ]; do echo 0123456789abcdefghijklmnopqrstuvwxyz; "
+                        "i=$((i+1)); done; exit 1");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output.size(), 4000u * 37u - 1u);
+}
+
+TEST(ProcessRunnerTest, ASignalEndingTheChildIsReportedAboveOneHundredTwentyEight) {
+    EXPECT_EQ(shell("kill -TERM $$").status, 128 + 15);
+}
+
+TEST(ProcessRunnerTest, TheChildGetsOnlyTheStandardDescriptors) {
+    // A descriptor opened without close-on-exec, as other code in the process might.
+    int leaky = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaky, 0);
+    auto result = shell("if [ -e /proc/$$/fd/$1 ]; then echo leaked; fi; "
+                        "read line; echo \"stdin:$line.\"",
+                        {std::to_string(leaky)});
+    ::close(leaky);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "stdin:.");
+}
+
+TEST(ProcessRunnerTest, InvalidUTF8IsReplaced) {
+    const std::string bad = "\xEF\xBF\xBD";
+    EXPECT_EQ(shell("printf 'x\\377y'").output, "x" + bad + "y");
+}
+
+} // namespace
+} // namespace meterly::config

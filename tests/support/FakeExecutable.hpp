@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace meterly::testing {
+
+// A shell script standing in for a command-line tool (a service manager's control program). Every
+// run appends its arguments, joined by single blanks, as one line to a log, prints the output
+// scripted for its verb and exits with the status scripted for it (0 when none is).
+//
+// The verb of a run is its first argument that does not begin with "-". Statuses are scripted
+// as a queue: each run takes the first, and the last one repeats.
+class FakeExecutable {
+public:
+    // Writes the script as `folder`/`name` (folder created when missing) with its state beside it.
+    FakeExecutable(const std::filesystem::path& folder, std::string_view name);
+
+    const std::filesystem::path& path() const { return path_; }
+
+    void answer(std::string_view verb, std::vector<int> statuses, std::string_view output = {});
+
+    // The runs so far, oldest first.
+    std::vector<std::string> calls() const;
+    void clearCalls() const;
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path state_;
+};
+
+} // namespace meterly::testing
