@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,6 +154,20 @@ bool largeTree(const std::filesystem::path& base, bool fresh) {
         *std::min_element(scanTimes.begin(), scanTimes.end()) /
             *std::min_element(catTimes.begin(), catTimes.end()));
 
+    // For comparison: the same scan on the calling thread alone.
+    history::TranscriptScanner alone(largeRoot, 1);
+    const auto start = std::chrono::steady_clock::now();
+    const auto scan = alone.scan();
+    const double seconds = secondsSince(start);
+    TreeTotals found = totalsOf(scan);
+    found.files = scan.summary.filesSeen;
+    ok = check("first scan on one thread", found, largeTotals) && ok;
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("first scan on one thread: %.3f s (%.2f GB/s); peak memory of the process so "
+                "far %.0f MiB\n",
+                seconds, static_cast<double>(largeTotals.bytes) / seconds / 1e9,
+                static_cast<double>(usage.ru_maxrss) / 1024.0);
     return ok;
 }
 
@@ -222,8 +237,7 @@ int main(int argc, char** argv) {
     };
     TranscriptTreeGenerator generator(many);
     std::uint64_t seed = 100;
-    for (const Append append :
-         {Append{1, 3}, Append{10, 5}, Append{100, 10}, Append{100, 100}}) {
+    for (const Append append : {Append{1, 3}, Append{10, 5}, Append{100, 10}, Append{100, 100}}) {
         const auto appended = generator.append(manyRoot, append.files, append.lines, ++seed);
         const auto start = std::chrono::steady_clock::now();
         const auto scan = scanner.scan();

@@ -13,7 +13,7 @@ namespace dom = simdjson::dom;
 
 // A decoder that has parsed a line longer than this is replaced afterwards, so that one huge
 // line does not keep many times its size allocated for the rest of the run.
-constexpr std::size_t kRetainedCapacity = 1 << 20;
+constexpr std::size_t kRetainedCapacity = 256 << 10;
 
 constexpr std::string_view kAssistant = "assistant";
 constexpr std::string_view kSynthetic = "<synthetic>";

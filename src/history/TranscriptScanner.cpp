@@ -116,7 +116,7 @@ void collect(const std::string& folder, const std::string& projectID,
 
 TranscriptScanner::TranscriptScanner(const std::filesystem::path& root, std::size_t workers)
     : root_(standardize(root)), parsers_(std::max<std::size_t>(workers, 1)),
-      pool_(std::make_unique<WorkerPool>(parsers_.size())) {}
+      buffers_(parsers_.size()), pool_(std::make_unique<WorkerPool>(parsers_.size())) {}
 
 std::size_t TranscriptScanner::defaultWorkers() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
@@ -195,8 +195,11 @@ TranscriptScanner::ScanResult TranscriptScanner::scan() {
     // put together in path order afterwards, so the outcome is that of reading them in turn.
     std::vector<FileReadResult> results(order.size());
     pool_->run(order.size(), [&](std::size_t index, std::size_t worker) {
-        results[index] = order[index]->read(parsers_[worker]);
+        results[index] = order[index]->read(parsers_[worker], buffers_[worker]);
     });
+    for (auto& buffer : buffers_) {
+        buffer.release();
+    }
 
     ScanResult scan;
     scan.summary.filesSeen = static_cast<std::int64_t>(files.size());
