@@ -203,6 +203,11 @@ TranscriptScanner::ScanResult TranscriptScanner::scan() {
 
     ScanResult scan;
     scan.summary.filesSeen = static_cast<std::int64_t>(files.size());
+    std::size_t entryCount = 0;
+    for (const auto& result : results) {
+        entryCount += result.vanished ? 0 : result.entries.size();
+    }
+    scan.entries.reserve(entryCount);
     for (std::size_t index = 0; index < results.size(); ++index) {
         auto& result = results[index];
         if (result.vanished) {
@@ -215,12 +220,8 @@ TranscriptScanner::ScanResult TranscriptScanner::scan() {
         scan.summary.skippedLines += result.skippedLines;
         scan.summary.oversizedLines += result.oversizedLines;
         scan.summary.bytesRead += result.bytesRead;
-        if (scan.entries.empty()) {
-            scan.entries = std::move(result.entries);
-        } else {
-            scan.entries.insert(scan.entries.end(), std::make_move_iterator(result.entries.begin()),
-                                std::make_move_iterator(result.entries.end()));
-        }
+        scan.entries.insert(scan.entries.end(), std::make_move_iterator(result.entries.begin()),
+                            std::make_move_iterator(result.entries.end()));
     }
     return scan;
 }
