@@ -112,6 +112,15 @@ double timeCat(const std::vector<std::filesystem::path>& files) {
     return seconds;
 }
 
+// The machine is shared: the load average tells how far other work may have skewed the figures.
+void printLoad(const char* when) {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    std::string five;
+    in >> one >> five;
+    std::printf("load average %s: %s (1 min), %s (5 min)\n", when, one.c_str(), five.c_str());
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -188,6 +197,7 @@ int main(int argc, char** argv) {
         }
     }
     bool ok = true;
+    printLoad("before");
     if (large) {
         ok = largeTree(base, fresh);
     }
@@ -248,5 +258,6 @@ int main(int argc, char** argv) {
                     append.lines, append.files, appended.bytes / 1048576.0, seconds * 1e3,
                     (seconds - median(idleTimes)) * 1e3 / (appended.bytes / 1048576.0));
     }
+    printLoad("after");
     return ok ? 0 : 1;
 }
