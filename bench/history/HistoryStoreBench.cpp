@@ -129,6 +129,18 @@ double timeCat(const std::vector<std::filesystem::path>& files) {
     return secondsSince(start);
 }
 
+// A "Vm..." figure of /proc/self/status in MiB.
+double statusMiB(const std::string& field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stod(line.substr(field.size() + 1)) / 1024.0;
+        }
+    }
+    return 0;
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -174,9 +186,10 @@ int measure(const std::filesystem::path& root, bool withAppend) {
     auto report = store.refreshAndReport(start + 31 * 86400.0);
     const double first = secondsSince(begin);
     bool ok = checkReport("first refresh", report, store.diagnostics(), expected, expected);
-    std::printf("first refreshAndReport: %.3f s (%lld responses, %zu sessions, %zu projects)\n",
+    std::printf("first refreshAndReport: %.3f s (%lld responses, %zu sessions, %zu projects); "
+                "resident afterwards %.1f MiB, peak %.1f MiB\n",
                 first, static_cast<long long>(report.responseCount), report.sessions.size(),
-                report.projects.size());
+                report.projects.size(), statusMiB("VmRSS"), statusMiB("VmHWM"));
 
     const core::Date now = report.latestActivity.value_or(start);
     std::vector<double> reportTimes;
@@ -216,6 +229,38 @@ int measure(const std::filesystem::path& root, bool withAppend) {
         }
     }
     return ok ? 0 : 1;
+}
+
+// A heavier history than the tree's: `count` responses spread evenly over 30 days.
+void syntheticReport(int count) {
+    history::UsageHistoryAggregator aggregator(retention, history::ProjectRootResolver("/home/me"));
+    const core::Date end = 1796000000 + retention;
+    std::vector<history::UsageEntry> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    const char* models[] = {"claude-opus", "claude-sonnet", "claude-haiku", "other"};
+    for (int i = 0; i < count; ++i) {
+        history::UsageEntry entry;
+        entry.timestamp = end - retention * (static_cast<double>(i) / count);
+        entry.sessionID = "session-" + std::to_string(i % 5000);
+        entry.projectID = "-home-me-src-project-" + std::to_string(i % 50);
+        entry.projectPath = "/home/me/src/project-" + std::to_string(i % 50) + "/sub";
+        entry.messageID = "msg_" + std::to_string(i);
+        entry.model = models[i % 4];
+        entry.usage = {i % 7, i % 300, i % 5000, i % 40000};
+        entries.push_back(std::move(entry));
+    }
+    aggregator.ingest(entries);
+    entries.clear();
+    std::vector<double> times;
+    for (int round = 0; round < 50; ++round) {
+        const auto begin = std::chrono::steady_clock::now();
+        const auto report = aggregator.report(end);
+        times.push_back(secondsSince(begin));
+    }
+    std::printf("report over 30 days of %d synthetic responses (%zu retained): median %.2f ms, "
+                "worst %.2f ms\n",
+                count, aggregator.retainedCount(), median(times) * 1e3,
+                *std::max_element(times.begin(), times.end()) * 1e3);
 }
 
 nlohmann::ordered_json usageJSON(const history::TokenUsage& usage) {
@@ -342,6 +387,7 @@ int main(int argc, char** argv) {
         peak = std::max(peak, usage.ru_maxrss);
     }
     std::printf("peak resident memory of a measuring process: %.1f MiB\n", peak / 1024.0);
+    syntheticReport(1000000);
     std::printf("load average: ");
     std::fflush(stdout);
     run({"cat", "/proc/loadavg"});
