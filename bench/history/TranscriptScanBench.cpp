@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +112,15 @@ double timeCat(const std::vector<std::filesystem::path>& files) {
     return seconds;
 }
 
+// The machine is shared: the load average tells how far other work may have skewed the figures.
+void printLoad(const char* when) {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    std::string five;
+    in >> one >> five;
+    std::printf("load average %s: %s (1 min), %s (5 min)\n", when, one.c_str(), five.c_str());
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -153,6 +163,20 @@ bool largeTree(const std::filesystem::path& base, bool fresh) {
         *std::min_element(scanTimes.begin(), scanTimes.end()) /
             *std::min_element(catTimes.begin(), catTimes.end()));
 
+    // For comparison: the same scan on the calling thread alone.
+    history::TranscriptScanner alone(largeRoot, 1);
+    const auto start = std::chrono::steady_clock::now();
+    const auto scan = alone.scan();
+    const double seconds = secondsSince(start);
+    TreeTotals found = totalsOf(scan);
+    found.files = scan.summary.filesSeen;
+    ok = check("first scan on one thread", found, largeTotals) && ok;
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("first scan on one thread: %.3f s (%.2f GB/s); peak memory of the process so "
+                "far %.0f MiB\n",
+                seconds, static_cast<double>(largeTotals.bytes) / seconds / 1e9,
+                static_cast<double>(usage.ru_maxrss) / 1024.0);
     return ok;
 }
 
@@ -173,6 +197,7 @@ int main(int argc, char** argv) {
         }
     }
     bool ok = true;
+    printLoad("before");
     if (large) {
         ok = largeTree(base, fresh);
     }
@@ -222,17 +247,17 @@ int main(int argc, char** argv) {
     };
     TranscriptTreeGenerator generator(many);
     std::uint64_t seed = 100;
-    for (const Append append :
-         {Append{1, 3}, Append{10, 5}, Append{100, 10}, Append{100, 100}}) {
+    for (const Append append : {Append{1, 3}, Append{10, 5}, Append{100, 10}, Append{100, 100}}) {
         const auto appended = generator.append(manyRoot, append.files, append.lines, ++seed);
         const auto start = std::chrono::steady_clock::now();
         const auto scan = scanner.scan();
         const double seconds = secondsSince(start);
         ok = check("scan after an append", totalsOf(scan), appended) && ok;
-        std::printf("append of %d lines to %d files (%.2f MiB): scan %.2f ms, %.2f ms per MiB "
-                    "beyond the idle scan\n",
+        std::printf("append of %d lines to %d files (%.3f MiB): scan %.2f ms, %.2f ms above the "
+                    "idle scan\n",
                     append.lines, append.files, appended.bytes / 1048576.0, seconds * 1e3,
-                    (seconds - median(idleTimes)) * 1e3 / (appended.bytes / 1048576.0));
+                    (seconds - median(idleTimes)) * 1e3);
     }
+    printLoad("after");
     return ok ? 0 : 1;
 }

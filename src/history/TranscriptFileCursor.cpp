@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,38 +27,6 @@ private:
     int fd_;
 };
 
-// The pending bytes of one read: the unfinished line at the front, room for the next chunk
-// behind it, and always the decoder's padding past that, so that complete lines can be decoded
-// where they lie.
-class LineBuffer {
-public:
-    char* data() { return bytes_.get(); }
-    std::size_t capacity() const { return capacity_; }
-
-    // Makes room for `length` more bytes behind the first `used` ones.
-    bool reserve(std::size_t used, std::size_t length) {
-        const std::size_t needed = used + length + TranscriptLineParser::kPadding;
-        if (needed <= capacity_) {
-            return true;
-        }
-        const std::size_t grown = std::max(needed, capacity_ * 2);
-        std::unique_ptr<char[]> bigger(new (std::nothrow) char[grown]());
-        if (!bigger) {
-            return false;
-        }
-        if (used > 0) {
-            std::memcpy(bigger.get(), bytes_.get(), used);
-        }
-        bytes_ = std::move(bigger);
-        capacity_ = grown;
-        return true;
-    }
-
-private:
-    std::unique_ptr<char[]> bytes_;
-    std::size_t capacity_ = 0;
-};
-
 int openForReading(const std::filesystem::path& path) {
     // Without blocking: a FIFO put where a transcript was must not stall the scan.
     int fd = -1;
@@ -74,12 +42,48 @@ FileIdentifier identity(const struct stat& status) {
 
 } // namespace
 
+ReadBuffer::~ReadBuffer() {
+    release();
+}
+
+void ReadBuffer::release() {
+    if (bytes_ != nullptr) {
+        ::munmap(bytes_, capacity_);
+        bytes_ = nullptr;
+        capacity_ = 0;
+    }
+}
+
+bool ReadBuffer::reserve(std::size_t used, std::size_t length, std::size_t most) {
+    const std::size_t needed = used + length + TranscriptLineParser::kPadding;
+    if (needed <= capacity_) {
+        return true;
+    }
+    constexpr std::size_t kPage = 4096;
+    const std::size_t wanted = std::max(needed, std::min(capacity_ * 2, most));
+    const std::size_t grown = (wanted + kPage - 1) / kPage * kPage;
+    void* moved = bytes_ == nullptr ? ::mmap(nullptr, grown, PROT_READ | PROT_WRITE,
+                                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                    : ::mremap(bytes_, capacity_, grown, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) {
+        return false;
+    }
+    bytes_ = static_cast<char*>(moved);
+    capacity_ = grown;
+    return true;
+}
+
 TranscriptFileCursor::TranscriptFileCursor(std::filesystem::path url, std::string projectID,
                                            std::size_t chunkSize, std::size_t maxLineBytes)
     : url_(std::move(url)), projectID_(std::move(projectID)),
       chunkSize_(std::max<std::size_t>(chunkSize, 1)), maxLineBytes_(maxLineBytes) {}
 
 FileReadResult TranscriptFileCursor::read(TranscriptLineParser& parser) {
+    ReadBuffer buffer;
+    return read(parser, buffer);
+}
+
+FileReadResult TranscriptFileCursor::read(TranscriptLineParser& parser, ReadBuffer& buffer) {
     FileReadResult result;
     // A look at the path first: most files have not changed since the last read, and what is
     // not a regular file is never opened.
@@ -129,9 +133,10 @@ FileReadResult TranscriptFileCursor::read(TranscriptLineParser& parser) {
     std::uint64_t consumed = offset_;
     std::size_t pending = 0;
     bool dropping = false;
-    LineBuffer buffer;
     for (;;) {
-        if (!buffer.reserve(pending, chunkSize_)) {
+        // Pending bytes never exceed the line limit here, which bounds the buffer.
+        if (!buffer.reserve(pending, chunkSize_,
+                            maxLineBytes_ + chunkSize_ + TranscriptLineParser::kPadding)) {
             break;
         }
         char* bytes = buffer.data();
@@ -177,7 +182,7 @@ FileReadResult TranscriptFileCursor::read(TranscriptLineParser& parser) {
     return result;
 }
 
-// The line lies in a LineBuffer, so the decoder's padding behind it is readable.
+// The line lies in a ReadBuffer, so the decoder's padding behind it is readable.
 void TranscriptFileCursor::ingest(const char* line, std::size_t length,
                                   TranscriptLineParser& parser, FileReadResult& result) const {
     if (length > 0 && line[length - 1] == '\r') {

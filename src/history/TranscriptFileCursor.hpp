@@ -39,6 +39,33 @@ struct FileIdentifier {
     friend bool operator==(const FileIdentifier&, const FileIdentifier&) = default;
 };
 
+// Memory for the bytes of reads: the unfinished line at the front, room for the next chunk
+// behind it, and always the decoder's padding past that, so that complete lines are decoded
+// where they lie. It is mapped memory of its own: growing it for a long line moves pages
+// instead of copying bytes, and release() gives all of it back to the system instead of
+// leaving it in the allocator's pools. One buffer may serve many reads, one at a time.
+class ReadBuffer {
+public:
+    ReadBuffer() = default;
+    ~ReadBuffer();
+    ReadBuffer(const ReadBuffer&) = delete;
+    ReadBuffer& operator=(const ReadBuffer&) = delete;
+
+    char* data() { return bytes_; }
+    std::size_t capacity() const { return capacity_; }
+
+    // Makes room for `length` more bytes (and the padding) behind the first `used` ones,
+    // keeping those. It grows in large steps, but past `most` bytes only as far as needed.
+    // False when memory is short.
+    bool reserve(std::size_t used, std::size_t length, std::size_t most);
+
+    void release();
+
+private:
+    char* bytes_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
 // Reads one transcript file incrementally: every read takes only the complete lines appended
 // since the last one, and starts the file again when it shrank or was replaced. The bytes of an
 // unfinished last line are left for the next read. A line longer than `maxLineBytes` is dropped
@@ -58,6 +85,9 @@ public:
     // longer exists, or is no longer a regular file, is reported as vanished; any other failure
     // to open or inspect it reads nothing and leaves the cursor as it was.
     FileReadResult read(TranscriptLineParser& parser);
+
+    // The same, with memory that outlives the read, so that many reads in a row reuse it.
+    FileReadResult read(TranscriptLineParser& parser, ReadBuffer& buffer);
 
     const std::filesystem::path& url() const { return url_; }
     const std::string& projectID() const { return projectID_; }

@@ -1,6 +1,10 @@
 #include "history/TranscriptLineParser.hpp"
 
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <simdjson.h>
 
 namespace meterly::history {
@@ -13,7 +17,7 @@ namespace dom = simdjson::dom;
 
 // A decoder that has parsed a line longer than this is replaced afterwards, so that one huge
 // line does not keep many times its size allocated for the rest of the run.
-constexpr std::size_t kRetainedCapacity = 1 << 20;
+constexpr std::size_t kRetainedCapacity = 256 << 10;
 
 constexpr std::string_view kAssistant = "assistant";
 constexpr std::string_view kSynthetic = "<synthetic>";
@@ -207,6 +211,24 @@ int hexValue(char c) {
     return (c | 0x20) - 'a' + 10;
 }
 
+// The word itself, or a \u escape of one of its letters, starts at `pos`.
+bool candidateSpellsAssistant(std::string_view line, std::size_t pos) {
+    if (line.compare(pos, kAssistant.size(), kAssistant) == 0) {
+        return true;
+    }
+    if (pos + 6 > line.size() || line[pos] != '\\' || line[pos + 1] != 'u') {
+        return false;
+    }
+    for (std::size_t i = pos + 2; i < pos + 6; ++i) {
+        if (!isHexDigit(line[i])) {
+            return false;
+        }
+    }
+    const int code = hexValue(line[pos + 2]) << 12 | hexValue(line[pos + 3]) << 8 |
+                     hexValue(line[pos + 4]) << 4 | hexValue(line[pos + 5]);
+    return code < 0x80 && kAssistant.find(static_cast<char>(code)) != std::string_view::npos;
+}
+
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
@@ -266,22 +288,39 @@ std::string TranscriptLineParser::convertFromSnakeCase(std::string_view key) {
 }
 
 bool TranscriptLineParser::mayBeAssistantLine(std::string_view line) {
-    if (line.find(kAssistant) != std::string_view::npos) {
-        return true;
-    }
-    // The word could still be written with escapes such as \u0061. Only \u escapes can stand for
-    // a letter; look for one that stands for a letter of the word. A false alarm costs a decode.
+    // One pass looks for both the word and for \u escapes (the word may be written with escapes
+    // such as \u0061; only \u escapes can stand for a letter). Candidates are positions with an
+    // "a" and a "t" eight bytes later, or with a backslash and a "u" right after it.
+    const char* const bytes = line.data();
+    const std::size_t size = line.size();
     std::size_t pos = 0;
-    while ((pos = line.find("\\u", pos)) != std::string_view::npos) {
-        if (pos + 6 <= line.size() && isHexDigit(line[pos + 2]) && isHexDigit(line[pos + 3]) &&
-            isHexDigit(line[pos + 4]) && isHexDigit(line[pos + 5])) {
-            const int code = hexValue(line[pos + 2]) << 12 | hexValue(line[pos + 3]) << 8 |
-                             hexValue(line[pos + 4]) << 4 | hexValue(line[pos + 5]);
-            if (code < 0x80 && kAssistant.find(static_cast<char>(code)) != std::string_view::npos) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_set1_epi8('a');
+    const __m128i t = _mm_set1_epi8('t');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i u = _mm_set1_epi8('u');
+    for (; pos + 16 + kAssistant.size() - 1 <= size; pos += 16) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos + 1));
+        const __m128i last =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos + kAssistant.size() - 1));
+        const __m128i word = _mm_and_si128(_mm_cmpeq_epi8(first, a), _mm_cmpeq_epi8(last, t));
+        const __m128i escape =
+            _mm_and_si128(_mm_cmpeq_epi8(first, backslash), _mm_cmpeq_epi8(second, u));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(word, escape)));
+        while (mask != 0) {
+            if (candidateSpellsAssistant(line,
+                                         pos + static_cast<std::size_t>(__builtin_ctz(mask)))) {
                 return true;
             }
+            mask &= mask - 1;
         }
-        pos += 2;
+    }
+#endif
+    for (; pos < size; ++pos) {
+        if ((bytes[pos] == 'a' || bytes[pos] == '\\') && candidateSpellsAssistant(line, pos)) {
+            return true;
+        }
     }
     return false;
 }

@@ -116,7 +116,7 @@ void collect(const std::string& folder, const std::string& projectID,
 
 TranscriptScanner::TranscriptScanner(const std::filesystem::path& root, std::size_t workers)
     : root_(standardize(root)), parsers_(std::max<std::size_t>(workers, 1)),
-      pool_(std::make_unique<WorkerPool>(parsers_.size())) {}
+      buffers_(parsers_.size()), pool_(std::make_unique<WorkerPool>(parsers_.size())) {}
 
 std::size_t TranscriptScanner::defaultWorkers() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
@@ -195,11 +195,19 @@ TranscriptScanner::ScanResult TranscriptScanner::scan() {
     // put together in path order afterwards, so the outcome is that of reading them in turn.
     std::vector<FileReadResult> results(order.size());
     pool_->run(order.size(), [&](std::size_t index, std::size_t worker) {
-        results[index] = order[index]->read(parsers_[worker]);
+        results[index] = order[index]->read(parsers_[worker], buffers_[worker]);
     });
+    for (auto& buffer : buffers_) {
+        buffer.release();
+    }
 
     ScanResult scan;
     scan.summary.filesSeen = static_cast<std::int64_t>(files.size());
+    std::size_t entryCount = 0;
+    for (const auto& result : results) {
+        entryCount += result.vanished ? 0 : result.entries.size();
+    }
+    scan.entries.reserve(entryCount);
     for (std::size_t index = 0; index < results.size(); ++index) {
         auto& result = results[index];
         if (result.vanished) {
@@ -212,12 +220,8 @@ TranscriptScanner::ScanResult TranscriptScanner::scan() {
         scan.summary.skippedLines += result.skippedLines;
         scan.summary.oversizedLines += result.oversizedLines;
         scan.summary.bytesRead += result.bytesRead;
-        if (scan.entries.empty()) {
-            scan.entries = std::move(result.entries);
-        } else {
-            scan.entries.insert(scan.entries.end(), std::make_move_iterator(result.entries.begin()),
-                                std::make_move_iterator(result.entries.end()));
-        }
+        scan.entries.insert(scan.entries.end(), std::make_move_iterator(result.entries.begin()),
+                            std::make_move_iterator(result.entries.end()));
     }
     return scan;
 }

@@ -67,6 +67,8 @@ private:
     std::filesystem::path root_;
     // One parser per worker: a parser decodes one line at a time.
     std::vector<TranscriptLineParser> parsers_;
+    // One read buffer per worker, given back after every scan.
+    std::vector<ReadBuffer> buffers_;
     std::unordered_map<std::string, std::unique_ptr<TranscriptFileCursor>> cursors_;
     std::unique_ptr<WorkerPool> pool_;
 };

@@ -54,14 +54,16 @@ TEST(TranscriptFileCursorTest, SplitsLinesAlikeForEveryChunkSize) {
                                  R"({"type":"user","message":{"role":"user"}})" + "\n" +
                                  assistant(2) + "\n" + "not json\r\n";
     const std::string unfinished = assistant(3);
-    for (const std::size_t chunk : {1, 2, 3, 5, 7, 64, 4096}) {
+    // One buffer serves every read, holding the bytes of earlier ones.
+    ReadBuffer buffer;
+    for (const std::size_t chunk : {4096, 1, 2, 3, 5, 7, 64}) {
         SCOPED_TRACE(chunk);
         TempDir dir;
         const auto path = dir.write("p/a.jsonl", complete + unfinished);
         TranscriptLineParser parser;
         TranscriptFileCursor cursor(path, "p", chunk, 1 << 20);
 
-        const auto first = cursor.read(parser);
+        const auto first = cursor.read(parser, buffer);
         EXPECT_EQ(ids(first), (Ids{"m1", "m2"}));
         EXPECT_EQ(first.entries.at(0).projectID, "p");
         EXPECT_EQ(first.skippedLines, 2);
@@ -71,7 +73,7 @@ TEST(TranscriptFileCursorTest, SplitsLinesAlikeForEveryChunkSize) {
 
         // The unfinished line is read again, whole, once its line end arrives.
         append(path, "\n");
-        const auto second = cursor.read(parser);
+        const auto second = cursor.read(parser, buffer);
         EXPECT_EQ(ids(second), (Ids{"m3"}));
         EXPECT_EQ(second.bytesRead, static_cast<std::int64_t>(unfinished.size() + 1));
         EXPECT_FALSE(second.didReset);

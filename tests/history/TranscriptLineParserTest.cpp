@@ -230,6 +230,27 @@ TEST(TranscriptLineParserTest, AssistantLinePrefilter) {
     EXPECT_FALSE(TranscriptLineParser::mayBeAssistantLine(R"({"type":"user","t":"\u001b[0m"})"));
     EXPECT_FALSE(TranscriptLineParser::mayBeAssistantLine(R"({"type":"Assistant"})"));
     EXPECT_FALSE(TranscriptLineParser::mayBeAssistantLine(R"(\u006)"));
+
+    // Long lines are searched in blocks: the word or an escape counts wherever it lies, also
+    // across block boundaries and at the very end; a cut-off word or escape does not.
+    struct Piece {
+        std::string text;
+        bool found;
+    };
+    const Piece pieces[] = {
+        {"assistant", true}, {"\\u0073", true},   {"\\u0054", false},
+        {"\\u001b", false},  {"assistan", false}, {"\\u007", false},
+    };
+    for (const auto& piece : pieces) {
+        for (std::size_t at = 0; at < 48; ++at) {
+            for (const std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{23}}) {
+                const std::string line =
+                    std::string(at, 't') + piece.text + std::string(after, 'a');
+                EXPECT_EQ(TranscriptLineParser::mayBeAssistantLine(line), piece.found)
+                    << piece.text << " at " << at << " before " << after;
+            }
+        }
+    }
 }
 
 } // namespace
