@@ -1,0 +1,37 @@
+#pragma once
+
+#include "TranscriptTreeGenerator.hpp"
+#include "history/TranscriptScanner.hpp"
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace meterly::bench {
+
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// What a reader found, in the terms of TreeTotals: message identifiers are counted once, the
+// first copy's usage counts.
+inline TreeTotals totalsOf(const history::TranscriptScanner::ScanResult& scan) {
+    TreeTotals totals;
+    totals.files = scan.summary.filesWithNewData;
+    totals.bytes = scan.summary.bytesRead;
+    totals.entries = static_cast<std::int64_t>(scan.entries.size());
+    totals.skippedLines = scan.summary.skippedLines;
+    totals.oversizedLines = scan.summary.oversizedLines;
+    std::unordered_set<std::string> seen;
+    for (const auto& entry : scan.entries) {
+        if (seen.insert(entry.messageID).second) {
+            ++totals.uniqueMessages;
+            totals.uniqueUsage += entry.usage;
+        }
+    }
+    return totals;
+}
+
+} // namespace meterly::bench

@@ -1,0 +1,211 @@
+#include "history/ProjectRootResolver.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace meterly::history {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "." and ".." removed and no trailing separator, without touching the file system.
+fs::path standardised(const fs::path& path) {
+    fs::path normal = path.lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path()) {
+        normal = normal.parent_path();
+    }
+    return normal;
+}
+
+// Absolute, standardised and with every link that exists resolved. A path that does not exist
+// keeps its missing tail as written.
+fs::path resolvedLocation(const fs::path& path) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(path, error);
+    if (error) {
+        absolute = path;
+    }
+    fs::path normal = standardised(absolute);
+    fs::path resolved = fs::weakly_canonical(normal, error);
+    if (error) {
+        return normal;
+    }
+    return standardised(resolved);
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool isSpaceOrLineEnd(char c) {
+    return isBlank(c) || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmed(std::string_view text, bool (*trim)(char)) {
+    while (!text.empty() && trim(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && trim(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool isValidUTF8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        char32_t point = 0;
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        } else if ((byte & 0xE0) == 0xC0) {
+            length = 2;
+            point = byte & 0x1F;
+        } else if ((byte & 0xF0) == 0xE0) {
+            length = 3;
+            point = byte & 0x0F;
+        } else if ((byte & 0xF8) == 0xF0) {
+            length = 4;
+            point = byte & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            point = (point << 6) | (next & 0x3F);
+        }
+        bool overlong = (length == 2 && point < 0x80) || (length == 3 && point < 0x800) ||
+                        (length == 4 && point < 0x10000);
+        if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The contents of a regular file of at most `limit` bytes. Anything else (a folder, a FIFO, a
+// device, a longer file) gives none, and opening never blocks.
+std::optional<std::string> readSmallRegularFile(const fs::path& path, std::size_t limit) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string contents;
+    char buffer[8192];
+    while (true) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0) {
+            break;
+        }
+        contents.append(buffer, static_cast<std::size_t>(count));
+        if (contents.size() > limit) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return contents;
+}
+
+} // namespace
+
+ProjectRootResolver::ProjectRootResolver(fs::path homeFolder)
+    : homeFolder_(homeFolder.empty() ? fs::path() : resolvedLocation(homeFolder)) {}
+
+std::string ProjectRootResolver::root(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    if (auto found = cache_.find(path); found != cache_.end()) {
+        return found->second;
+    }
+    std::string result = resolve(path);
+    cache_.emplace(path, result);
+    return result;
+}
+
+std::string ProjectRootResolver::resolve(const std::string& path) const {
+    const fs::path start = resolvedLocation(path);
+    for (fs::path folder = start; folder.has_relative_path(); folder = folder.parent_path()) {
+        if (!homeFolder_.empty() && folder == homeFolder_) {
+            continue;
+        }
+        const fs::path git = folder / ".git";
+        struct stat status {};
+        if (::stat(git.c_str(), &status) != 0) {
+            continue;
+        }
+        if (S_ISDIR(status.st_mode)) {
+            return folder.string();
+        }
+        if (auto main = mainRepository(git)) {
+            return *main;
+        }
+        return folder.string();
+    }
+    return start.string();
+}
+
+std::optional<std::string> ProjectRootResolver::mainRepository(const fs::path& gitFile) {
+    auto contents = readSmallRegularFile(gitFile, maxGitFileBytes);
+    if (!contents || !isValidUTF8(*contents)) {
+        return std::nullopt;
+    }
+    constexpr std::string_view prefix = "gitdir:";
+    std::string_view text = trimmed(*contents, isSpaceOrLineEnd);
+    if (!text.starts_with(prefix)) {
+        return std::nullopt;
+    }
+    std::string_view rest = trimmed(text.substr(prefix.size()), isBlank);
+    if (rest.empty() || rest.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    fs::path target{std::string(rest)};
+    if (!rest.starts_with('/')) {
+        target = gitFile.parent_path() / target;
+    }
+    target = standardised(target);
+    const fs::path worktrees = target.parent_path();
+    const fs::path gitFolder = worktrees.parent_path();
+    if (worktrees.filename() != "worktrees" || gitFolder.filename() != ".git") {
+        return std::nullopt;
+    }
+    const fs::path main = gitFolder.parent_path();
+    std::error_code error;
+    if (!fs::is_directory(main, error)) {
+        return std::nullopt;
+    }
+    fs::path resolved = fs::canonical(main, error);
+    if (error) {
+        return std::nullopt;
+    }
+    return resolved.string();
+}
+
+} // namespace meterly::history
