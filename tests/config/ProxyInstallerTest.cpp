@@ -1,6 +1,7 @@
 #include "config/ProxyInstaller.hpp"
 
 #include "config/ConfigError.hpp"
+#include "config/LaunchdBackend.hpp"
 #include "config/PortSelector.hpp"
 #include "config/SystemdUnitFile.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -181,6 +182,28 @@ TEST_F(ProxyInstallerTest, ASettingsConflictAfterAHealthyProbeLeavesTheAgentRunn
     EXPECT_EQ(proxy.requestLines().size(), 2u);
 }
 
+TEST_F(ProxyInstallerTest, UnderLaunchdAnInstallOverTheLoadedAgentRestartsIt) {
+    FakeExecutable launchctl(tools.path(), "launchctl");
+    auto launchd = std::make_shared<LaunchdBackend>(std::make_shared<PosixProcessRunner>(),
+                                                    launchctl.path().string(), 501);
+    HttpResponder proxy;
+    auto install = ProxyInstaller::standard(ownExecutable(), proxy.port(), home.path(),
+                                            noVariables(), launchd);
+    install.agent().writePlist();
+    auto plist = home.path() / "Library/LaunchAgents/com.meterly.proxy.plist";
+    auto modified = std::filesystem::last_write_time(plist);
+    launchctl.answer("bootstrap", {17});
+
+    auto report = install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
+    EXPECT_EQ(std::filesystem::last_write_time(plist), modified);
+    EXPECT_EQ(launchctl.calls(),
+              (Texts{"print gui/501/com.meterly.proxy", "bootstrap gui/501 " + plist.string(),
+                     "kickstart -k gui/501/com.meterly.proxy", "print gui/501/com.meterly.proxy"}));
+    EXPECT_TRUE(report.agentStarted);
+    EXPECT_EQ(report.plistPath, plist.string());
+    EXPECT_EQ(install.settings().inspect().existingBaseURL, PortSelector::baseURL(proxy.port()));
+}
+
 TEST_F(ProxyInstallerTest, InstallingWithoutTheAgentOnlyEditsTheSettings) {
     auto report = installer(8787).install(8787, Policy::refuse, false);
     EXPECT_FALSE(report.agentStarted);
@@ -325,6 +348,25 @@ TEST_F(ProxyInstallerTest, TeardownAfterDeletion) {
             EXPECT_EQ(unitBytes(), unitBefore);
         }
     }
+}
+
+TEST_F(ProxyInstallerTest, TeardownRemovesTheUnitBeforeItStopsItselfWhileUninstallStopsFirst) {
+    // The teardown runs inside the agent, and its stop ends this very process: by then the unit
+    // must be gone. A disconnect from the app stops the agent while its unit is still there.
+    systemctl.watch(unitPath());
+    auto own = installer(8787);
+    own.agent().writePlist();
+    own.teardownAfterDeletion(ownExecutable(), 8787, [](const std::string&) { return false; });
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls + " [absent]",
+                                        "--user stop " + unitCalls + " [absent]"}));
+
+    systemctl.clearCalls();
+    systemctl.answer("is-active", {3});
+    own.agent().writePlist();
+    own.uninstall(false, true);
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls + " [present]",
+                                        "--user stop " + unitCalls + " [present]",
+                                        "--user is-active " + unitCalls + " [present]"}));
 }
 
 TEST_F(ProxyInstallerTest, TeardownNeverFails) {
