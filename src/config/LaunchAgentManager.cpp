@@ -4,8 +4,6 @@
 #include "config/SystemdUserBackend.hpp"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
