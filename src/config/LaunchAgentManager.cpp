@@ -1,10 +1,9 @@
 #include "config/LaunchAgentManager.hpp"
 
+#include "config/FileOps.hpp"
 #include "config/SystemdUserBackend.hpp"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -12,77 +11,19 @@ namespace meterly::config {
 
 namespace {
 
-std::system_error lastError(const std::string& what) {
-    return std::system_error(errno, std::generic_category(), what);
-}
+// The definition's mode: readable by all, like every file in the agents' folders.
+constexpr mode_t definitionMode = 0644;
 
-// The reason of an io error: the platform's description of what went wrong.
-std::string reasonOf(const std::system_error& error) {
-    return error.code().message();
+// The file's bytes; nothing when it is missing or unreadable.
+std::optional<std::string> readIfPresent(const std::filesystem::path& path) {
+    try {
+        return fileops::readAll(path);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
-
-void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    std::string pattern =
-        (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw lastError("create a temporary file");
-    }
-    auto fail = [&](const std::string& what) {
-        auto error = lastError(what);
-        ::close(fd);
-        ::unlink(pattern.c_str());
-        return error;
-    };
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw fail("write");
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
-        throw fail("write");
-    }
-    if (::close(fd) != 0) {
-        auto error = lastError("close");
-        ::unlink(pattern.c_str());
-        throw error;
-    }
-    if (::rename(pattern.c_str(), path.c_str()) != 0) {
-        auto error = lastError("rename");
-        ::unlink(pattern.c_str());
-        throw error;
-    }
-}
-
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            bytes.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return bytes;
-}
 
 LaunchAgentManager::LaunchAgentManager(LaunchAgentSpec spec, std::filesystem::path homeDirectory)
     : LaunchAgentManager(std::move(spec), std::move(homeDirectory),
@@ -105,13 +46,13 @@ bool LaunchAgentManager::writePlist() const {
     if (error) {
         throw LaunchAgentError::io(path.string(), error.message());
     }
-    if (auto existing = readWholeFile(path); existing && *existing == bytes) {
+    if (auto existing = readIfPresent(path); existing && *existing == bytes) {
         return false;
     }
     try {
-        writeFileAtomically(path, bytes);
+        fileops::writeAtomically(path, bytes, definitionMode);
     } catch (const std::system_error& failure) {
-        throw LaunchAgentError::io(path.string(), reasonOf(failure));
+        throw LaunchAgentError::io(path.string(), failure.code().message());
     }
     return true;
 }
@@ -131,7 +72,7 @@ bool LaunchAgentManager::removePlist() const {
 
 std::optional<std::string> LaunchAgentManager::plistSnapshot() const {
     try {
-        return readWholeFile(plistURL());
+        return readIfPresent(plistURL());
     } catch (...) {
         return std::nullopt;
     }
@@ -142,7 +83,7 @@ void LaunchAgentManager::restore(const std::optional<std::string>& plist,
     try {
         if (plist) {
             try {
-                writeFileAtomically(plistURL(), *plist);
+                fileops::writeAtomically(plistURL(), *plist, definitionMode);
             } catch (...) {
             }
             try {
@@ -189,7 +130,7 @@ bool LaunchAgentManager::isLoaded() const {
 
 std::optional<std::vector<std::string>> LaunchAgentManager::installedProgramArguments() const {
     try {
-        auto bytes = readWholeFile(plistURL());
+        auto bytes = readIfPresent(plistURL());
         if (!bytes) {
             return std::nullopt;
         }

@@ -60,11 +60,4 @@ private:
     std::shared_ptr<ServiceBackend> backend_;
 };
 
-// Writes `bytes` to `path` through a temporary file in the same folder that replaces it.
-// Throws std::system_error.
-void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
-
-// The whole file; nothing when it is missing or unreadable.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path);
-
 } // namespace meterly::config

@@ -1,12 +1,10 @@
 #include "config/PortSelector.hpp"
 
 #include "config/InstallEnvironment.hpp"
+#include "config/URLComponents.hpp"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <charconv>
-#include <curl/curl.h>
-#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -68,29 +66,11 @@ std::string PortSelector::baseURL(std::uint16_t port) {
 }
 
 std::optional<std::uint16_t> PortSelector::port(std::string_view baseURL) {
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
-    if (!url) {
+    auto components = URLComponents::parse(baseURL);
+    if (!components || !components->port || *components->port < 1 || *components->port > 65535) {
         return std::nullopt;
     }
-    std::string text(baseURL);
-    if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
-        CURLUE_OK) {
-        return std::nullopt;
-    }
-    char* portText = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_PORT, &portText, 0) != CURLUE_OK || portText == nullptr) {
-        return std::nullopt;
-    }
-    std::string_view digits(portText);
-    unsigned value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    bool valid = error == std::errc{} && end == digits.data() + digits.size() && value >= 1 &&
-                 value <= 65535;
-    curl_free(portText);
-    if (!valid) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(value);
+    return static_cast<std::uint16_t>(*components->port);
 }
 
 } // namespace meterly::config

@@ -3,6 +3,7 @@
 #include "config/UTF8.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -52,6 +53,36 @@ private:
     bool ok_ = false;
 };
 
+class SpawnAttributes {
+public:
+    SpawnAttributes() {
+        ok_ = ::posix_spawnattr_init(&attributes_) == 0;
+        if (!ok_) {
+            return;
+        }
+        // The child starts with no signal blocked and SIGPIPE at its default, whatever this
+        // process (a network program) has set for itself.
+        sigset_t none;
+        sigset_t defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        ok_ = ::posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
+              ::posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
+              ::posix_spawnattr_setflags(&attributes_,
+                                         POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return ok_; }
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+    bool ok_ = false;
+};
+
 CommandResult startFailure(int error) {
     return CommandResult{-1, std::string("cannot start the program: ") + std::strerror(error)};
 }
@@ -87,6 +118,11 @@ CommandResult PosixProcessRunner::run(const std::string& program,
     ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
 #endif
 
+    SpawnAttributes attributes;
+    if (!attributes.ok()) {
+        return startFailure(ENOMEM);
+    }
+
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -96,8 +132,8 @@ CommandResult PosixProcessRunner::run(const std::string& program,
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    int spawnError =
-        ::posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+    int spawnError = ::posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(),
+                                    argv.data(), environ);
     writeEnd.reset();
     if (spawnError != 0) {
         return startFailure(spawnError);

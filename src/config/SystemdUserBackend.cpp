@@ -27,7 +27,7 @@ std::shared_ptr<SystemdUserBackend> SystemdUserBackend::standard() {
 std::filesystem::path SystemdUserBackend::unitDirectory(const std::filesystem::path& home) const {
     std::optional<std::string> configHome =
         environment_ ? environment_("XDG_CONFIG_HOME") : std::nullopt;
-    // The base directory specification says to ignore a relative value.
+    // XDG base directories must be absolute; a relative value is ignored.
     if (configHome && !configHome->empty() && configHome->front() == '/') {
         return std::filesystem::path(*configHome) / "systemd" / "user";
     }

@@ -1,7 +1,9 @@
 #include "config/ProcessRunner.hpp"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace meterly::config {
@@ -43,8 +45,22 @@ TEST(ProcessRunnerTest, ReadsOutputLargerThanAPipeBufferToTheEnd) {
     EXPECT_EQ(result.output.size(), 4000u * 37u - 1u);
 }
 
-TEST(ProcessRunnerTest, ASignalEndingTheChildIsReportedAboveOneHundredTwentyEight) {
+TEST(ProcessRunnerTest, TheChildStartsWithDefaultSignalsAndASignalEndingItIsReported) {
     EXPECT_EQ(shell("kill -TERM $$").status, 128 + 15);
+
+    // A caller that blocks signals or ignores SIGPIPE, as network code does, passes neither on.
+    sigset_t term;
+    sigset_t previous;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &term, &previous), 0);
+    auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
+    auto blocked = shell("kill -TERM $$; exit 0");
+    auto ignored = shell("kill -PIPE $$; exit 0");
+    std::signal(SIGPIPE, oldPipe);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    EXPECT_EQ(blocked.status, 128 + 15);
+    EXPECT_EQ(ignored.status, 128 + 13);
 }
 
 TEST(ProcessRunnerTest, TheChildGetsOnlyTheStandardDescriptors) {

@@ -38,7 +38,12 @@ FakeExecutable::FakeExecutable(const std::filesystem::path& folder, std::string_
         "state=" +
         shellQuoted(state_.string()) +
         "\n"
-        "printf '%s\\n' \"$*\" >> \"$state/calls\"\n"
+        "line=\"$*\"\n"
+        "if [ -f \"$state/watch\" ]; then\n"
+        "  if [ -e \"$(cat \"$state/watch\")\" ]; then line=\"$line [present]\";\n"
+        "  else line=\"$line [absent]\"; fi\n"
+        "fi\n"
+        "printf '%s\\n' \"$line\" >> \"$state/calls\"\n"
         "verb=\n"
         "for a in \"$@\"; do\n"
         "  case \"$a\" in -*) ;; *) verb=$a; break ;; esac\n"
@@ -68,6 +73,10 @@ void FakeExecutable::answer(std::string_view verb, std::vector<int> statuses,
     }
     writeFile(state_ / (std::string(verb) + ".status"), queue);
     writeFile(state_ / (std::string(verb) + ".output"), output);
+}
+
+void FakeExecutable::watch(const std::filesystem::path& path) const {
+    writeFile(state_ / "watch", path.string());
 }
 
 std::vector<std::string> FakeExecutable::calls() const {

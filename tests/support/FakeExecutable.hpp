@@ -22,6 +22,10 @@ public:
 
     void answer(std::string_view verb, std::vector<int> statuses, std::string_view output = {});
 
+    // From now on every logged run ends in " [present]" or " [absent]": whether `path` existed
+    // when the run began. Shows the order of file and service steps.
+    void watch(const std::filesystem::path& path) const;
+
     // The runs so far, oldest first.
     std::vector<std::string> calls() const;
     void clearCalls() const;

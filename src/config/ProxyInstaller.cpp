@@ -1,0 +1,210 @@
+#include "config/ProxyInstaller.hpp"
+
+#include "config/ConfigError.hpp"
+#include "config/InstallEnvironment.hpp"
+#include "config/PortSelector.hpp"
+#include "config/SystemdUserBackend.hpp"
+
+#include <system_error>
+
+namespace meterly::config {
+
+namespace {
+
+bool existsOnDisk(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+// The loopback port the settings already name, if any.
+std::optional<std::uint16_t> configuredLoopbackPort(const ClaudeSettingsFile::Inspection& found) {
+    if (!found.existingBaseURL || !found.existingIsLoopback) {
+        return std::nullopt;
+    }
+    return PortSelector::port(*found.existingBaseURL);
+}
+
+} // namespace
+
+ProxyInstaller::ProxyInstaller(ClaudeSettingsFile settings, LaunchAgentManager agent)
+    : settings_(std::move(settings)), agent_(std::move(agent)) {}
+
+ProxyInstaller ProxyInstaller::standard(const std::string& executablePath, std::uint16_t port,
+                                        const std::filesystem::path& homeDirectory) {
+    return standard(executablePath, port, homeDirectory, processEnvironment(),
+                    SystemdUserBackend::standard());
+}
+
+ProxyInstaller ProxyInstaller::standard(const std::string& executablePath, std::uint16_t port,
+                                        const std::filesystem::path& homeDirectory,
+                                        const EnvironmentLookup& environment,
+                                        std::shared_ptr<ServiceBackend> backend) {
+    const auto& installation = InstallEnvironment::current(environment);
+    auto spec = LaunchAgentSpec::proxy(executablePath, port, installation.agentLabel, {"--proxy"},
+                                       environment);
+    return ProxyInstaller(ClaudeSettingsFile::standard(homeDirectory, environment),
+                          LaunchAgentManager(std::move(spec), homeDirectory, std::move(backend)));
+}
+
+std::optional<ProxyInstaller> ProxyInstaller::bundled(std::uint16_t port,
+                                                      const std::filesystem::path& homeDirectory) {
+    return bundled(port, homeDirectory, runningExecutablePath, processEnvironment(),
+                   SystemdUserBackend::standard());
+}
+
+std::optional<ProxyInstaller> ProxyInstaller::bundled(std::uint16_t port,
+                                                      const std::filesystem::path& homeDirectory,
+                                                      const ExecutableLocator& locateExecutable,
+                                                      const EnvironmentLookup& environment,
+                                                      std::shared_ptr<ServiceBackend> backend) {
+    auto executable = locateExecutable();
+    if (!executable || executable->empty()) {
+        return std::nullopt;
+    }
+    return standard(*executable, port, homeDirectory, environment, std::move(backend));
+}
+
+std::optional<std::string> ProxyInstaller::runningExecutablePath() {
+    std::error_code error;
+    // A deleted executable reads as "<path> (deleted)", which does not resolve: nothing.
+    auto resolved = std::filesystem::canonical("/proc/self/exe", error);
+    if (error) {
+        return std::nullopt;
+    }
+    return resolved.string();
+}
+
+std::uint16_t ProxyInstaller::resolvePort(const ClaudeSettingsFile& settings,
+                                          std::optional<std::uint16_t> preferred,
+                                          std::uint16_t scanFrom) {
+    return resolvePort(settings, preferred, scanFrom, PortProbe{});
+}
+
+std::uint16_t ProxyInstaller::resolvePort(const ClaudeSettingsFile& settings,
+                                          std::optional<std::uint16_t> preferred,
+                                          std::uint16_t scanFrom, const PortProbe& probe) {
+    if (preferred) {
+        return *preferred;
+    }
+    if (auto configured = configuredLoopbackPort(settings.inspect())) {
+        if (PortSelector::isPortAvailable(*configured) || (probe && probe(*configured))) {
+            return *configured;
+        }
+    }
+    return PortSelector::findAvailablePort(scanFrom, PortSelector::defaultScanLimit);
+}
+
+ProxyInstaller::InstallReport
+ProxyInstaller::install(std::uint16_t port, ConflictPolicy policy, bool startAgent,
+                        const std::optional<ProxyHealthProbe>& probe) const {
+    InstallReport report;
+    report.port = port;
+    report.baseURL = PortSelector::baseURL(port);
+    report.plistPath = agent_.plistURL().string();
+
+    if (startAgent) {
+        auto previousPlist = agent_.plistSnapshot();
+        bool wasLoaded = agent_.isLoaded();
+        try {
+            agent_.writePlist();
+            agent_.bootstrap();
+        } catch (...) {
+            agent_.restore(previousPlist, wasLoaded);
+            throw;
+        }
+        ProxyHealthProbe health = probe ? *probe : ProxyHealthProbe(port, "127.0.0.1", 20, 0.5);
+        if (!health.waitUntilHealthy()) {
+            agent_.restore(previousPlist, wasLoaded);
+            throw ConfigError::proxyUnreachable(port, health.budgetSeconds());
+        }
+        report.agentStarted = agent_.isLoaded();
+    }
+
+    // From here on the agent stays: it runs and answers, whatever the settings step does.
+    report.settings = settings_.install(report.baseURL, policy);
+    return report;
+}
+
+ProxyInstaller::UninstallReport ProxyInstaller::uninstall(bool keepBackup, bool stopAgent) const {
+    UninstallReport report;
+    report.settings = settings_.remove(keepBackup);
+    if (stopAgent) {
+        agent_.bootout();
+        report.agentStopped = !agent_.isLoaded();
+        report.plistRemoved = agent_.removePlist();
+    }
+    return report;
+}
+
+std::optional<ProxyInstaller::ExecutableDrift> ProxyInstaller::executableDrift() const {
+    return executableDrift(existsOnDisk);
+}
+
+std::optional<ProxyInstaller::ExecutableDrift>
+ProxyInstaller::executableDrift(const FileExists& fileExists) const {
+    auto installed = agent_.installedProgramArguments();
+    if (!installed || installed->empty()) {
+        return std::nullopt;
+    }
+    const std::string& installedPath = installed->front();
+    if (!fileExists(installedPath)) {
+        return ExecutableDrift::missingBinary(installedPath);
+    }
+    const auto& own = agent_.spec().programArguments;
+    if (own.empty() || own.front() != installedPath) {
+        return ExecutableDrift::moved(installedPath);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ProxyInstaller::executablePathDrift() const {
+    auto installed = agent_.installedProgramArguments();
+    if (!installed || installed->empty()) {
+        return std::nullopt;
+    }
+    const auto& own = agent_.spec().programArguments;
+    if (own.empty() || own.front() != installed->front()) {
+        return installed->front();
+    }
+    return std::nullopt;
+}
+
+ProxyInstaller::SelfTeardownReport
+ProxyInstaller::teardownAfterDeletion(const std::string& ownExecutablePath, std::uint16_t ownPort,
+                                      const FileExists& fileExists) const noexcept {
+    SelfTeardownReport report;
+    try {
+        auto installed = agent_.installedProgramArguments();
+        if (installed && !installed->empty() && installed->front() != ownExecutablePath &&
+            fileExists(installed->front())) {
+            // Another copy of the application owns the agent now: let it run its own executable.
+            try {
+                agent_.kickstart();
+            } catch (...) {
+            }
+            return report;
+        }
+    } catch (...) {
+    }
+
+    try {
+        auto found = settings_.inspect();
+        if (configuredLoopbackPort(found) == ownPort) {
+            settings_.remove(false);
+            report.settingsStripped = true;
+        }
+    } catch (...) {
+    }
+    try {
+        report.plistRemoved = agent_.removePlist();
+    } catch (...) {
+    }
+    try {
+        agent_.bootout();
+        report.bootedOut = true;
+    } catch (...) {
+    }
+    return report;
+}
+
+} // namespace meterly::config

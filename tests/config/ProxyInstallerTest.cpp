@@ -1,0 +1,411 @@
+#include "config/ProxyInstaller.hpp"
+
+#include "config/ConfigError.hpp"
+#include "config/LaunchdBackend.hpp"
+#include "config/PortSelector.hpp"
+#include "config/SystemdUnitFile.hpp"
+#include "config/SystemdUserBackend.hpp"
+#include "support/FakeExecutable.hpp"
+#include "support/HttpResponder.hpp"
+#include "support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+namespace meterly::config {
+namespace {
+
+using testing::FakeExecutable;
+using testing::HttpResponder;
+using testing::PortHolder;
+using testing::ReservedPort;
+using testing::TempDir;
+using Texts = std::vector<std::string>;
+using Policy = ClaudeSettingsFile::ConflictPolicy;
+
+const std::string unitCalls = "com.meterly.proxy.service";
+
+EnvironmentLookup noVariables() {
+    return [](std::string_view) { return std::optional<std::string>(); };
+}
+
+// An installation in a temporary home: Claude Code's settings under .claude, the agent's unit
+// under .config/systemd/user, a fake systemctl, and executables that exist on disk.
+class ProxyInstallerTest : public ::testing::Test {
+protected:
+    ProxyInstallerTest() {
+        home.write("Applications/Meterly.app/Contents/MacOS/meterly", "#!/bin/sh\n");
+        home.write("Other/Meterly.app/Contents/MacOS/meterly", "#!/bin/sh\n");
+    }
+
+    std::string ownExecutable() const {
+        return (home.path() / "Applications/Meterly.app/Contents/MacOS/meterly").string();
+    }
+    std::string otherExecutable() const {
+        return (home.path() / "Other/Meterly.app/Contents/MacOS/meterly").string();
+    }
+    std::shared_ptr<ServiceBackend> backend() const {
+        return std::make_shared<SystemdUserBackend>(std::make_shared<PosixProcessRunner>(),
+                                                    noVariables(), systemctl.path().string());
+    }
+    ProxyInstaller installer(std::uint16_t port, const std::string& executable = {}) const {
+        return ProxyInstaller::standard(executable.empty() ? ownExecutable() : executable, port,
+                                        home.path(), noVariables(), backend());
+    }
+    std::filesystem::path unitPath() const {
+        return home.path() / ".config/systemd/user/com.meterly.proxy.service";
+    }
+    std::filesystem::path settingsPath() const { return home.path() / ".claude/settings.json"; }
+    void writeSettings(const std::string& baseURL) const {
+        home.write(".claude/settings.json",
+                   "{\n  \"model\": \"opus\",\n  \"env\": {\"ANTHROPIC_BASE_URL\": \"" + baseURL +
+                       "\"}\n}\n");
+    }
+    std::optional<std::string> settingsBytes() const {
+        return std::filesystem::exists(settingsPath()) ? std::optional(home.read(settingsPath()))
+                                                       : std::nullopt;
+    }
+    std::optional<std::string> unitBytes() const {
+        return std::filesystem::exists(unitPath()) ? std::optional(home.read(unitPath()))
+                                                   : std::nullopt;
+    }
+    // 20 tries 0.5 s apart, as the installer's own, without waiting.
+    ProxyHealthProbe probe(std::uint16_t port) {
+        return ProxyHealthProbe(port, "127.0.0.1", 20, 0.5, [this](core::Seconds) { ++pauses; });
+    }
+
+    TempDir home;
+    TempDir tools;
+    FakeExecutable systemctl{tools.path(), "systemctl"};
+    int pauses = 0;
+};
+
+TEST_F(ProxyInstallerTest, AProxyThatNeverAnswersPutsTheEarlierAgentBack) {
+    struct Case {
+        bool earlierUnit;
+        bool wasLoaded;
+        Texts rollbackCalls;
+    };
+    const Case cases[] = {
+        {false, false, {"--user disable " + unitCalls, "--user stop " + unitCalls}},
+        {true, false, {"--user disable " + unitCalls, "--user stop " + unitCalls}},
+        {true, true, {"--user daemon-reload", "--user restart " + unitCalls}},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(unitPath());
+        writeSettings("https://gateway.example.com");
+        ReservedPort silent;
+        auto earlier = installer(8800, otherExecutable());
+        if (c.earlierUnit) {
+            earlier.agent().writePlist();
+        }
+        auto unitBefore = unitBytes();
+        auto settingsBefore = settingsBytes();
+        systemctl.clearCalls();
+        systemctl.answer("is-active", {c.wasLoaded ? 0 : 3});
+        pauses = 0;
+
+        try {
+            installer(silent.port())
+                .install(silent.port(), Policy::force, true, probe(silent.port()));
+            FAIL() << "expected ConfigError";
+        } catch (const ConfigError& error) {
+            EXPECT_EQ(error, ConfigError::proxyUnreachable(silent.port(), 10));
+            EXPECT_NE(error.description().find("127.0.0.1:" + std::to_string(silent.port()) +
+                                               " within 10s."),
+                      std::string::npos);
+        }
+        EXPECT_EQ(pauses, 19);
+        EXPECT_EQ(unitBytes(), unitBefore);
+        EXPECT_EQ(settingsBytes(), settingsBefore);
+        EXPECT_FALSE(std::filesystem::exists(home.path() / ".claude/settings.json.meterly-backup"));
+        auto calls = systemctl.calls();
+        ASSERT_GE(calls.size(), c.rollbackCalls.size());
+        EXPECT_EQ(Texts(calls.end() - static_cast<long>(c.rollbackCalls.size()), calls.end()),
+                  c.rollbackCalls)
+            << c.earlierUnit << c.wasLoaded;
+    }
+}
+
+TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {
+    writeSettings("https://gateway.example.com");
+    auto settingsBefore = settingsBytes();
+    systemctl.answer("is-active", {3});
+    systemctl.answer("start", {1}, "Job for com.meterly.proxy.service failed.");
+    HttpResponder proxy;
+    try {
+        installer(proxy.port()).install(proxy.port(), Policy::force, true, probe(proxy.port()));
+        FAIL() << "expected LaunchAgentError";
+    } catch (const LaunchAgentError& error) {
+        EXPECT_EQ(error, LaunchAgentError::systemctlFailed(
+                             "start", 1, "Job for com.meterly.proxy.service failed."));
+    }
+    EXPECT_EQ(unitBytes(), std::nullopt);
+    EXPECT_EQ(settingsBytes(), settingsBefore);
+    EXPECT_TRUE(proxy.requestLines().empty());
+}
+
+TEST_F(ProxyInstallerTest, ASettingsConflictAfterAHealthyProbeLeavesTheAgentRunning) {
+    writeSettings("https://gateway.example.com");
+    auto settingsBefore = settingsBytes();
+    HttpResponder proxy;
+    auto install = installer(proxy.port());
+    systemctl.answer("is-active", {3, 3, 0});
+
+    try {
+        install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
+        FAIL() << "expected ConfigError";
+    } catch (const ConfigError& error) {
+        EXPECT_EQ(error.kind(), ConfigError::Kind::conflictingBaseURL);
+    }
+    EXPECT_EQ(settingsBytes(), settingsBefore);
+    EXPECT_EQ(unitBytes(), SystemdUnitFile::render(install.agent().spec()));
+    for (const auto& call : systemctl.calls()) {
+        EXPECT_EQ(call.find("stop"), std::string::npos) << call;
+        EXPECT_EQ(call.find("disable"), std::string::npos) << call;
+    }
+
+    // Asked again with another policy: the unit is unchanged, the running agent is restarted.
+    systemctl.clearCalls();
+    systemctl.answer("is-active", {0});
+    auto report = install.install(proxy.port(), Policy::force, true, probe(proxy.port()));
+    EXPECT_EQ(systemctl.calls(),
+              (Texts{"--user is-active " + unitCalls, "--user daemon-reload",
+                     "--user enable " + unitCalls, "--user is-active " + unitCalls,
+                     "--user restart " + unitCalls, "--user is-active " + unitCalls}));
+    EXPECT_EQ(report.port, proxy.port());
+    EXPECT_EQ(report.baseURL, PortSelector::baseURL(proxy.port()));
+    EXPECT_EQ(report.plistPath, unitPath().string());
+    EXPECT_TRUE(report.agentStarted);
+    EXPECT_EQ(report.settings.change, ClaudeSettingsFile::InstallResult::Change::replacedBaseURL(
+                                          "https://gateway.example.com"));
+    EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
+    EXPECT_EQ(proxy.requestLines().size(), 2u);
+}
+
+TEST_F(ProxyInstallerTest, UnderLaunchdAnInstallOverTheLoadedAgentRestartsIt) {
+    FakeExecutable launchctl(tools.path(), "launchctl");
+    auto launchd = std::make_shared<LaunchdBackend>(std::make_shared<PosixProcessRunner>(),
+                                                    launchctl.path().string(), 501);
+    HttpResponder proxy;
+    auto install = ProxyInstaller::standard(ownExecutable(), proxy.port(), home.path(),
+                                            noVariables(), launchd);
+    install.agent().writePlist();
+    auto plist = home.path() / "Library/LaunchAgents/com.meterly.proxy.plist";
+    auto modified = std::filesystem::last_write_time(plist);
+    launchctl.answer("bootstrap", {17});
+
+    auto report = install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
+    EXPECT_EQ(std::filesystem::last_write_time(plist), modified);
+    EXPECT_EQ(launchctl.calls(),
+              (Texts{"print gui/501/com.meterly.proxy", "bootstrap gui/501 " + plist.string(),
+                     "kickstart -k gui/501/com.meterly.proxy", "print gui/501/com.meterly.proxy"}));
+    EXPECT_TRUE(report.agentStarted);
+    EXPECT_EQ(report.plistPath, plist.string());
+    EXPECT_EQ(install.settings().inspect().existingBaseURL, PortSelector::baseURL(proxy.port()));
+}
+
+TEST_F(ProxyInstallerTest, InstallingWithoutTheAgentOnlyEditsTheSettings) {
+    auto report = installer(8787).install(8787, Policy::refuse, false);
+    EXPECT_FALSE(report.agentStarted);
+    EXPECT_EQ(report.settings.change, ClaudeSettingsFile::InstallResult::Change::createdFile());
+    EXPECT_EQ(unitBytes(), std::nullopt);
+    EXPECT_TRUE(systemctl.calls().empty());
+}
+
+TEST_F(ProxyInstallerTest, UninstallTakesTheSettingsBackThenStopsAndRemovesTheAgent) {
+    auto install = installer(8787);
+    writeSettings("http://127.0.0.1:8787");
+    install.agent().writePlist();
+    systemctl.answer("is-active", {3});
+
+    auto kept = install.uninstall(false, false);
+    EXPECT_EQ(kept.settings.change, ClaudeSettingsFile::RemovalResult::Change::removedBaseURL());
+    EXPECT_FALSE(kept.agentStopped);
+    EXPECT_FALSE(kept.plistRemoved);
+    EXPECT_TRUE(systemctl.calls().empty());
+    EXPECT_TRUE(unitBytes());
+
+    writeSettings("http://127.0.0.1:8787");
+    auto report = install.uninstall(false, true);
+    EXPECT_TRUE(report.agentStopped);
+    EXPECT_TRUE(report.plistRemoved);
+    EXPECT_EQ(unitBytes(), std::nullopt);
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls, "--user stop " + unitCalls,
+                                        "--user is-active " + unitCalls}));
+
+    // A failing stop is passed on; the settings change stands.
+    writeSettings("http://127.0.0.1:8787");
+    install.agent().writePlist();
+    systemctl.answer("stop", {1});
+    EXPECT_THROW(install.uninstall(false, true), LaunchAgentError);
+    EXPECT_EQ(install.settings().inspect().existingBaseURL, std::nullopt);
+    EXPECT_TRUE(unitBytes());
+}
+
+TEST_F(ProxyInstallerTest, ResolvingThePort) {
+    ReservedPort configured;
+    ReservedPort scanned;
+    std::uint16_t port = configured.port();
+    configured.release();
+    scanned.release();
+    auto settings = installer(port).settings();
+    auto answering = [](std::uint16_t) { return true; };
+    auto silent = [](std::uint16_t) { return false; };
+
+    home.write(".claude/settings.json", "not json");
+    EXPECT_EQ(ProxyInstaller::resolvePort(settings, 4242, scanned.port()), 4242);
+    EXPECT_THROW(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port()), ConfigError);
+
+    writeSettings(PortSelector::baseURL(port));
+    EXPECT_EQ(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port()), port);
+    {
+        PortHolder busy(port);
+        EXPECT_EQ(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port()),
+                  scanned.port());
+        EXPECT_EQ(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port(), silent),
+                  scanned.port());
+        EXPECT_EQ(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port(), answering),
+                  port);
+    }
+    writeSettings("https://gateway.example.com:" + std::to_string(port));
+    EXPECT_EQ(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port(), answering),
+              scanned.port());
+    std::filesystem::remove(settingsPath());
+    EXPECT_EQ(ProxyInstaller::resolvePort(settings, std::nullopt, scanned.port()), scanned.port());
+}
+
+TEST_F(ProxyInstallerTest, ExecutableDrift) {
+    using Drift = ProxyInstaller::ExecutableDrift;
+    auto own = installer(8787);
+    EXPECT_EQ(own.executableDrift(), std::nullopt); // no unit installed
+
+    struct Case {
+        std::string installed;
+        std::optional<Drift> drift;
+        std::optional<std::string> pathDrift;
+    };
+    const std::string gone = (home.path() / "Gone/meterly").string();
+    const Case cases[] = {
+        {ownExecutable(), std::nullopt, std::nullopt},
+        {otherExecutable(), Drift::moved(otherExecutable()), otherExecutable()},
+        {gone, Drift::missingBinary(gone), gone},
+    };
+    for (const auto& c : cases) {
+        installer(8787, c.installed).agent().writePlist();
+        EXPECT_EQ(own.executableDrift(), c.drift) << c.installed;
+        EXPECT_EQ(own.executablePathDrift(), c.pathDrift) << c.installed;
+    }
+    // A vanished executable is missing even when it is this installer's own.
+    auto vanished = installer(8787, gone);
+    EXPECT_EQ(vanished.executableDrift(), Drift::missingBinary(gone));
+    EXPECT_EQ(vanished.executablePathDrift(), std::nullopt);
+}
+
+TEST_F(ProxyInstallerTest, TeardownAfterDeletion) {
+    using Report = ProxyInstaller::SelfTeardownReport;
+    const std::string gone = (home.path() / "Gone/meterly").string();
+    struct Case {
+        std::optional<std::string> installed; // the executable the unit runs, if there is a unit
+        std::string baseURL;
+        Report report;
+        bool baseURLSurvives;
+        Texts calls;
+    };
+    const Texts bootout{"--user disable " + unitCalls, "--user stop " + unitCalls};
+    const Case cases[] = {
+        // Another copy of the application took the agent over: only restart it.
+        {otherExecutable(),
+         "http://127.0.0.1:8787",
+         {false, false, false},
+         true,
+         {"--user daemon-reload", "--user restart " + unitCalls}},
+        {ownExecutable(), "http://127.0.0.1:8787", {true, true, true}, false, bootout},
+        {gone, "http://localhost:8787", {true, true, true}, false, bootout},
+        {std::nullopt, "http://127.0.0.1:8787", {true, false, true}, false, bootout},
+        {ownExecutable(), "http://127.0.0.1:9999", {false, true, true}, true, bootout},
+        {ownExecutable(), "https://gateway.example.com:8787", {false, true, true}, true, bootout},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(unitPath());
+        if (c.installed) {
+            installer(8787, *c.installed).agent().writePlist();
+        }
+        auto unitBefore = unitBytes();
+        writeSettings(c.baseURL);
+        systemctl.clearCalls();
+        auto exists = [](const std::string& path) { return std::filesystem::exists(path); };
+
+        auto report = installer(8787).teardownAfterDeletion(ownExecutable(), 8787, exists);
+        EXPECT_EQ(report, c.report) << c.baseURL;
+        EXPECT_EQ(installer(8787).settings().inspect().existingBaseURL ==
+                      std::optional<std::string>(c.baseURL),
+                  c.baseURLSurvives)
+            << c.baseURL;
+        EXPECT_EQ(systemctl.calls(), c.calls) << c.baseURL;
+        if (c.report.plistRemoved || !c.installed) {
+            EXPECT_EQ(unitBytes(), std::nullopt);
+        } else {
+            EXPECT_EQ(unitBytes(), unitBefore);
+        }
+    }
+}
+
+TEST_F(ProxyInstallerTest, TeardownRemovesTheUnitBeforeItStopsItselfWhileUninstallStopsFirst) {
+    // The teardown runs inside the agent, and its stop ends this very process: by then the unit
+    // must be gone. A disconnect from the app stops the agent while its unit is still there.
+    systemctl.watch(unitPath());
+    auto own = installer(8787);
+    own.agent().writePlist();
+    own.teardownAfterDeletion(ownExecutable(), 8787, [](const std::string&) { return false; });
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls + " [absent]",
+                                        "--user stop " + unitCalls + " [absent]"}));
+
+    systemctl.clearCalls();
+    systemctl.answer("is-active", {3});
+    own.agent().writePlist();
+    own.uninstall(false, true);
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls + " [present]",
+                                        "--user stop " + unitCalls + " [present]",
+                                        "--user is-active " + unitCalls + " [present]"}));
+}
+
+TEST_F(ProxyInstallerTest, TeardownNeverFails) {
+    home.write(".claude/settings.json", "[1, 2]");
+    installer(8787).agent().writePlist();
+    systemctl.answer("stop", {1});
+    auto report = installer(8787).teardownAfterDeletion(ownExecutable(), 8787,
+                                                        [](const std::string&) { return false; });
+    EXPECT_EQ(report, (ProxyInstaller::SelfTeardownReport{false, true, false}));
+    EXPECT_EQ(home.read(settingsPath()), "[1, 2]");
+}
+
+TEST_F(ProxyInstallerTest, TheStandardAndTheBundledInstallation) {
+    EnvironmentLookup development = [](std::string_view name) -> std::optional<std::string> {
+        return name == "METERLY_INSTALL" ? std::optional<std::string>("dev") : std::nullopt;
+    };
+    auto dev = ProxyInstaller::standard("/opt/meterly", 8900, home.path(), development, backend());
+    EXPECT_EQ(dev.settings().url(), home.path() / ".claude-meterly-dev/settings.json");
+    EXPECT_EQ(dev.agent().spec().label, "com.meterly.proxy.dev");
+    EXPECT_EQ(dev.agent().spec().programArguments,
+              (Texts{"/opt/meterly", "--proxy", "--port", "8900"}));
+    EXPECT_EQ(dev.agent().spec().environment.at("METERLY_INSTALL"), "dev");
+    EXPECT_EQ(dev.agent().plistURL(),
+              home.path() / ".config/systemd/user/com.meterly.proxy.dev.service");
+
+    auto found = [this] { return std::optional(ownExecutable()); };
+    auto bundled = ProxyInstaller::bundled(8787, home.path(), found, noVariables(), backend());
+    ASSERT_TRUE(bundled);
+    EXPECT_EQ(bundled->agent().spec().programArguments.front(), ownExecutable());
+    EXPECT_EQ(bundled->agent().spec().label, "com.meterly.proxy");
+
+    auto nothing = [] { return std::optional<std::string>(); };
+    EXPECT_FALSE(ProxyInstaller::bundled(8787, home.path(), nothing, noVariables(), backend()));
+
+    auto running = ProxyInstaller::runningExecutablePath();
+    ASSERT_TRUE(running);
+    EXPECT_EQ(std::filesystem::path(*running).filename(), "config_tests");
+    EXPECT_EQ(*running, std::filesystem::canonical(*running).string());
+}
+
+} // namespace
+} // namespace meterly::config
