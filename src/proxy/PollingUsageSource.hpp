@@ -33,6 +33,9 @@ public:
     // and failures are skipped.
     core::AsyncStream<core::UsageSnapshot> snapshots() override;
 
+    static void sleepOnSteadyClock(core::Seconds span, const core::CancellationToken& token);
+
+private:
     // The state of one poller between readings.
     struct PollState {
         std::optional<ProxyStatusReport> lastReading;
@@ -42,9 +45,6 @@ public:
     static std::optional<core::UsageSourceEvent>
     step(PollState& state, const std::optional<ProxyStatusReport>& reading);
 
-    static void sleepOnSteadyClock(core::Seconds span, const core::CancellationToken& token);
-
-private:
     Fetch fetch_;
     core::Seconds interval_;
     Pause pause_;
