@@ -1,0 +1,88 @@
+#pragma once
+
+#include "proxy/ByteStream.hpp"
+#include "proxy/ProxyConfiguration.hpp"
+
+#include <asio/any_io_executor.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ssl/context.hpp>
+#include <asio/ssl/stream.hpp>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace meterly::proxy {
+
+// Where and how an outgoing connection is made; chosen by whoever opens it.
+struct UpstreamEndpoint {
+    std::string host;
+    std::uint16_t port = 0;
+    // Wrap the connection in TLS: `host` as the server name, "http/1.1" as the only ALPN protocol,
+    // the peer's certificate and host name checked against `tlsContext`'s trust store.
+    std::shared_ptr<asio::ssl::context> tlsContext;
+    // Limit for resolving, connecting and the TLS handshake together.
+    ProxyDuration connectTimeout = std::chrono::seconds(30);
+    // Idle time before TCP keep-alive probes start.
+    std::chrono::seconds keepAliveIdle{60};
+};
+
+// A TLS client context that verifies peers against the system's trust store (SSL_CERT_FILE and
+// SSL_CERT_DIR are honoured). Throws ProxyError::network(tlsFailure) if OpenSSL cannot build it.
+std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext();
+
+// One TCP connection, plain or inside TLS, as a byte source and sink. All of its operations run
+// on the executor of its socket (the owning session's strand); only cancel() may be called from
+// elsewhere. A cancelled operation, whether by cancel() or by the awaiting coroutine's
+// cancellation (a lost time-out race), closes the whole connection: a stream is never reused after
+// a cancellation.
+class NetworkStream final : public ByteSource,
+                            public ByteSink,
+                            public std::enable_shared_from_this<NetworkStream> {
+public:
+    // An accepted client connection; ready as soon as start() is called.
+    static std::shared_ptr<NetworkStream> accepted(asio::ip::tcp::socket socket,
+                                                   std::size_t maximumReceive);
+    // An outgoing connection to `endpoint`, made by start().
+    static std::shared_ptr<NetworkStream>
+    outgoing(asio::any_io_executor executor, UpstreamEndpoint endpoint, std::size_t maximumReceive);
+
+    ~NetworkStream() override;
+    NetworkStream(const NetworkStream&) = delete;
+    NetworkStream& operator=(const NetworkStream&) = delete;
+
+    // Makes the connection ready: connects (and handshakes) an outgoing one. Throws
+    // ProxyError::network(...) on failure, ProxyError::cancelled if cancel() came first.
+    asio::awaitable<void> start();
+
+    // At most `maximumReceive` bytes; nullopt at the end of the stream. Throws
+    // ProxyError::network(...) on failure.
+    asio::awaitable<std::optional<Bytes>> receive() override;
+
+    // Writes all of `bytes`. Throws ProxyError::network(...) on failure.
+    asio::awaitable<void> send(ByteView bytes, bool isComplete) override;
+
+    // Closes the connection; pending and later operations fail. Safe from any thread, never fails.
+    void cancel();
+
+    asio::any_io_executor executor() const { return executor_; }
+
+private:
+    NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
+                  std::size_t maximumReceive);
+
+    asio::awaitable<std::error_code> connect();
+    [[noreturn]] void fail(const std::error_code& error);
+    void closeNow();
+
+    asio::any_io_executor executor_;
+    asio::ip::tcp::socket socket_;
+    std::optional<UpstreamEndpoint> endpoint_;
+    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
+    std::size_t maximumReceive_;
+    bool cancelled_ = false;
+    bool ended_ = false;
+};
+
+} // namespace meterly::proxy
