@@ -14,6 +14,11 @@ add_library(meterly_asio INTERFACE)
 target_include_directories(meterly_asio SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
 target_compile_definitions(meterly_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
 target_link_libraries(meterly_asio INTERFACE Threads::Threads)
+# Asio looks for <experimental/coroutine> under clang, which libstdc++ does not have; clang 14 and
+# later support the standard <coroutine> that Asio uses with g++.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_definitions(meterly_asio INTERFACE ASIO_HAS_CO_AWAIT=1 ASIO_HAS_STD_COROUTINE=1)
+endif()
 add_library(meterly::asio ALIAS meterly_asio)
 
 if(METERLY_BUILD_TESTS)

@@ -1,0 +1,146 @@
+#include "proxy/HTTPHeadParser.hpp"
+
+#include "proxy/HeaderText.hpp"
+#include "proxy/ProxyError.hpp"
+
+#include <string_view>
+#include <vector>
+
+namespace meterly::proxy {
+
+namespace {
+
+constexpr std::uint8_t CR = '\r';
+constexpr std::uint8_t LF = '\n';
+
+std::string decode(ByteView head) {
+    if (text::isValidUTF8(head)) {
+        return std::string(asText(head));
+    }
+    return text::latin1ToUTF8(head);
+}
+
+// The text cut at every LF after each CR LF became a single LF; empty lines are kept.
+std::vector<std::string_view> lines(std::string_view text, std::string& storage) {
+    storage.clear();
+    storage.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        storage.push_back(text[i]);
+    }
+    std::vector<std::string_view> result;
+    std::string_view rest = storage;
+    while (true) {
+        const auto end = rest.find('\n');
+        result.push_back(rest.substr(0, end));
+        if (end == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(end + 1);
+    }
+    return result;
+}
+
+} // namespace
+
+std::optional<std::size_t> HTTPHeadParser::endOfHead(ByteView bytes, std::ptrdiff_t from) {
+    const std::size_t count = bytes.size();
+    if (count < 2) {
+        return std::nullopt;
+    }
+    for (std::size_t i = from < 0 ? 0 : static_cast<std::size_t>(from); i + 1 < count; ++i) {
+        if (bytes[i] == LF && bytes[i + 1] == LF) {
+            return i + 2;
+        }
+        if (i + 3 < count && bytes[i] == CR && bytes[i + 1] == LF && bytes[i + 2] == CR &&
+            bytes[i + 3] == LF) {
+            return i + 4;
+        }
+    }
+    return std::nullopt;
+}
+
+std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head) {
+    const std::string decoded = decode(head);
+    std::string storage;
+    std::vector<std::string_view> all = lines(decoded, storage);
+    while (!all.empty() && all.back().empty()) {
+        all.pop_back();
+    }
+    if (all.empty() || all.front().empty()) {
+        throw ProxyError::malformedHead();
+    }
+
+    std::vector<HTTPHeaderField> fields;
+    for (std::size_t i = 1; i < all.size(); ++i) {
+        const std::string_view line = all[i];
+        if (line.empty()) {
+            throw ProxyError::malformedHead();
+        }
+        if (line.front() == ' ' || line.front() == '\t') {
+            // Obsolete line folding continues the previous field's value.
+            if (fields.empty()) {
+                throw ProxyError::malformedHead();
+            }
+            std::string value = fields.back().value();
+            value += ' ';
+            value += text::trimmed(line);
+            fields.back() = HTTPHeaderField(fields.back().name(), std::move(value));
+            continue;
+        }
+        const auto colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            throw ProxyError::malformedHead();
+        }
+        fields.emplace_back(std::string(line.substr(0, colon)),
+                            std::string(text::trimmed(line.substr(colon + 1))));
+    }
+    return {std::string(all.front()), HTTPHeaders(std::move(fields))};
+}
+
+HTTPRequestHead HTTPHeadParser::parseRequest(ByteView head) {
+    auto [startLine, headers] = split(head);
+    std::vector<std::string> pieces;
+    std::string_view rest = startLine;
+    while (pieces.size() < 3 && !rest.empty()) {
+        const auto space = rest.find(' ');
+        if (space != 0) {
+            pieces.emplace_back(rest.substr(0, space));
+        }
+        if (space == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(space + 1);
+    }
+    if (pieces.size() < 3) {
+        throw ProxyError::malformedHead();
+    }
+    return HTTPRequestHead(std::move(pieces[0]), std::move(pieces[1]), std::move(pieces[2]),
+                           std::move(headers));
+}
+
+HTTPResponseHead HTTPHeadParser::parseResponse(ByteView head) {
+    auto [startLine, headers] = split(head);
+    const std::string_view line = startLine;
+    const auto firstSpace = line.find(' ');
+    if (firstSpace == std::string_view::npos) {
+        throw ProxyError::malformedHead();
+    }
+    const std::string_view version = line.substr(0, firstSpace);
+    std::string_view afterVersion = line.substr(firstSpace + 1);
+    const auto secondSpace = afterVersion.find(' ');
+    const std::string_view code = afterVersion.substr(0, secondSpace);
+    const std::string_view reason = secondSpace == std::string_view::npos
+                                        ? std::string_view{}
+                                        : afterVersion.substr(secondSpace + 1);
+    const auto statusCode = text::parseInteger(code);
+    if (!statusCode) {
+        throw ProxyError::malformedHead();
+    }
+    return HTTPResponseHead(std::string(version), *statusCode, std::string(reason),
+                            std::move(headers));
+}
+
+} // namespace meterly::proxy

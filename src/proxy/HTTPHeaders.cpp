@@ -1,0 +1,82 @@
+#include "proxy/HTTPHeaders.hpp"
+
+#include "proxy/HeaderText.hpp"
+
+#include <algorithm>
+
+namespace meterly::proxy {
+
+HTTPHeaders HTTPHeaders::fromPairs(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    HTTPHeaders headers;
+    headers.fields_.reserve(pairs.size());
+    for (const auto& [name, value] : pairs) {
+        headers.fields_.emplace_back(name, value);
+    }
+    return headers;
+}
+
+std::optional<std::string> HTTPHeaders::operator[](std::string_view name) const {
+    for (const auto& field : fields_) {
+        if (text::namesMatch(field.name(), name)) {
+            return field.value();
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> HTTPHeaders::values(std::string_view name) const {
+    std::vector<std::string> result;
+    for (const auto& field : fields_) {
+        if (text::namesMatch(field.name(), name)) {
+            result.push_back(field.value());
+        }
+    }
+    return result;
+}
+
+bool HTTPHeaders::contains(std::string_view name) const {
+    return (*this)[name].has_value();
+}
+
+void HTTPHeaders::append(std::string name, std::string value) {
+    fields_.emplace_back(std::move(name), std::move(value));
+}
+
+void HTTPHeaders::removeAll(std::string_view name) {
+    std::erase_if(fields_, [&](const HTTPHeaderField& field) {
+        return text::namesMatch(field.name(), name);
+    });
+}
+
+void HTTPHeaders::set(std::string name, std::string value) {
+    removeAll(name);
+    append(std::move(name), std::move(value));
+}
+
+HTTPHeaders
+HTTPHeaders::filtered(const std::function<bool(const HTTPHeaderField&)>& predicate) const {
+    HTTPHeaders result;
+    std::copy_if(fields_.begin(), fields_.end(), std::back_inserter(result.fields_), predicate);
+    return result;
+}
+
+HTTPHeaders::Dictionary HTTPHeaders::dictionary() const {
+    Dictionary result;
+    for (const auto& field : fields_) {
+        result.insert_or_assign(text::lowercased(field.name()), field.value());
+    }
+    return result;
+}
+
+std::string HTTPHeaders::serialized() const {
+    std::string out;
+    for (const auto& field : fields_) {
+        out += field.name();
+        out += ": ";
+        out += field.value();
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace meterly::proxy

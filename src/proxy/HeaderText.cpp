@@ -1,0 +1,226 @@
+#include "proxy/HeaderText.hpp"
+
+#include <charconv>
+#include <clocale>
+#include <cstdint>
+#include <cwctype>
+#include <locale.h>
+#include <optional>
+#include <wctype.h>
+
+namespace meterly::proxy::text {
+
+namespace {
+
+struct Decoded {
+    char32_t codePoint;
+    std::size_t length;
+};
+
+// Decodes one well-formed UTF-8 sequence at the front of the text; nullopt when there is none.
+std::optional<Decoded> decodeOne(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(0);
+    if (lead < 0x80) {
+        return Decoded{lead, 1};
+    }
+    std::size_t length = 0;
+    char32_t codePoint = 0;
+    char32_t smallest = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+        smallest = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        smallest = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+        smallest = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() < length) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return std::nullopt;
+        }
+        codePoint = (codePoint << 6) | (byte(i) & 0x3F);
+    }
+    if (codePoint < smallest || codePoint > 0x10FFFF ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+        return std::nullopt;
+    }
+    return Decoded{codePoint, length};
+}
+
+// Decodes the last well-formed UTF-8 sequence of the text; nullopt when it does not end in one.
+std::optional<Decoded> decodeLast(std::string_view text) {
+    const std::size_t limit = text.size() < 4 ? text.size() : 4;
+    for (std::size_t length = 1; length <= limit; ++length) {
+        auto decoded = decodeOne(text.substr(text.size() - length));
+        if (decoded && decoded->length == length) {
+            return decoded;
+        }
+    }
+    return std::nullopt;
+}
+
+void appendUTF8(std::string& out, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+// A Unicode locale for the case tables, made once and never changed; the process-wide locale is
+// left alone. Null when the C library has none, in which case only ASCII is folded.
+locale_t unicodeLocale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    return locale;
+}
+
+char32_t lowerCodePoint(char32_t codePoint) {
+    if (codePoint < 0x80) {
+        return (codePoint >= 'A' && codePoint <= 'Z') ? codePoint + 0x20 : codePoint;
+    }
+    const locale_t locale = unicodeLocale();
+    if (locale == locale_t{}) {
+        return codePoint;
+    }
+    return static_cast<char32_t>(towlower_l(static_cast<wint_t>(codePoint), locale));
+}
+
+bool isASCII(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<std::uint8_t>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
+}
+
+bool isWhitespace(char32_t c) {
+    return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+} // namespace
+
+bool isValidUTF8(ByteView bytes) {
+    std::string_view rest = asText(bytes);
+    while (!rest.empty()) {
+        auto decoded = decodeOne(rest);
+        if (!decoded) {
+            return false;
+        }
+        rest.remove_prefix(decoded->length);
+    }
+    return true;
+}
+
+std::string latin1ToUTF8(ByteView bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::uint8_t byte : bytes) {
+        appendUTF8(out, byte);
+    }
+    return out;
+}
+
+std::string lowercased(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    if (isASCII(text)) {
+        for (char c : text) {
+            out.push_back(asciiLower(c));
+        }
+        return out;
+    }
+    while (!text.empty()) {
+        auto decoded = decodeOne(text);
+        if (!decoded) {
+            out.push_back(text.front());
+            text.remove_prefix(1);
+            continue;
+        }
+        appendUTF8(out, lowerCodePoint(decoded->codePoint));
+        text.remove_prefix(decoded->length);
+    }
+    return out;
+}
+
+bool namesMatch(std::string_view a, std::string_view b) {
+    if (isASCII(a) && isASCII(b)) {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (asciiLower(a[i]) != asciiLower(b[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return lowercased(a) == lowercased(b);
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (auto first = decodeOne(text)) {
+        if (!isWhitespace(first->codePoint)) {
+            break;
+        }
+        text.remove_prefix(first->length);
+    }
+    while (auto last = decodeLast(text)) {
+        if (!isWhitespace(last->codePoint)) {
+            break;
+        }
+        text.remove_suffix(last->length);
+    }
+    return text;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() < '0' || text.front() > '9') {
+        return std::nullopt;
+    }
+    // Parsed with the sign attached so that the most negative value fits.
+    const std::string digits = (negative ? "-" : "") + std::string(text);
+    std::int64_t value = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value, 10);
+    if (error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace meterly::proxy::text

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "proxy/Bytes.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Text rules shared by the HTTP message types: how received bytes become text, how header names
+// are compared, and which characters count as whitespace when a value is trimmed. Text is held as
+// UTF-8 throughout.
+namespace meterly::proxy::text {
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past
+// U+10FFFF).
+bool isValidUTF8(ByteView bytes);
+
+// Reads every byte as one ISO Latin-1 character and returns the text as UTF-8.
+std::string latin1ToUTF8(ByteView bytes);
+
+// The lower-case form of a text, one character at a time. ASCII takes a fast path; other
+// characters use the C library's Unicode case tables. Bytes that are not UTF-8 stay as they are.
+std::string lowercased(std::string_view text);
+
+// True when the lower-case forms of the two names are equal.
+bool namesMatch(std::string_view a, std::string_view b);
+
+// The text without leading and trailing whitespace: the horizontal tab and every Unicode space
+// separator. Line breaks are not whitespace here.
+std::string_view trimmed(std::string_view text);
+
+// A base-10 signed 64-bit integer: an optional "+" or "-", then one or more ASCII digits and
+// nothing else; nullopt for anything else or a value out of range.
+std::optional<std::int64_t> parseInteger(std::string_view text);
+
+} // namespace meterly::proxy::text
