@@ -14,6 +14,7 @@
 #include <asio/write.hpp>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -215,6 +216,19 @@ void NetworkStream::fail(const std::error_code& error) {
         throw ProxyError::network(ProxyFailure::cancelled);
     }
     throw ProxyError::network(ProxyFailure::from(error));
+}
+
+bool NetworkStream::hasPendingInput() const {
+    if (cancelled_ || ended_ || !socket_.is_open()) {
+        return true;
+    }
+    if (tls_ && SSL_pending(tls_->native_handle()) > 0) {
+        return true;
+    }
+    pollfd watched{};
+    watched.fd = const_cast<asio::ip::tcp::socket&>(socket_).native_handle();
+    watched.events = POLLIN | POLLRDHUP;
+    return ::poll(&watched, 1, 0) != 0;
 }
 
 void NetworkStream::cancel() {

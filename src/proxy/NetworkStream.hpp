@@ -63,6 +63,10 @@ public:
     // Writes all of `bytes`. Throws ProxyError::network(...) on failure.
     asio::awaitable<void> send(ByteView bytes, bool isComplete) override;
 
+    // True when the peer has sent bytes or closed its side, as far as can be seen without
+    // waiting; a connection that is idle between requests should show neither.
+    bool hasPendingInput() const;
+
     // Closes the connection; pending and later operations fail. Safe from any thread, never fails.
     void cancel();
 

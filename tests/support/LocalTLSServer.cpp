@@ -298,6 +298,7 @@ void LocalTLSServer::serve(int fd) {
         std::erase(live_, &connection);
         ::shutdown(fd, SHUT_RDWR);
         ::close(fd);
+        ++closed_;
     }
     changed_.notify_all();
 }
@@ -320,6 +321,11 @@ std::vector<std::string> LocalTLSServer::serverNames() const {
 std::vector<std::vector<std::string>> LocalTLSServer::offeredProtocols() const {
     std::lock_guard guard(lock_);
     return offered_;
+}
+
+void LocalTLSServer::waitForClosedConnections(int count) const {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [&] { return closed_ >= count || stopping_; });
 }
 
 void LocalTLSServer::waitForRequests(std::size_t count) const {

@@ -86,6 +86,9 @@ public:
     std::vector<std::string> serverNames() const;
     std::vector<std::vector<std::string>> offeredProtocols() const;
 
+    // Blocks until `count` connections have ended on the server's side.
+    void waitForClosedConnections(int count) const;
+
     // Blocks until `count` requests have arrived (or the server stops).
     void waitForRequests(std::size_t count) const;
 
@@ -107,6 +110,7 @@ private:
     std::vector<UpstreamConnection*> live_;
     std::vector<HTTPMessage> requests_;
     int accepted_ = 0;
+    int closed_ = 0;
     std::vector<std::string> serverNames_;
     std::vector<std::vector<std::string>> offered_;
 
