@@ -49,7 +49,9 @@ bool isGone(ProxyFailure failure) {
     return failure == ProxyFailure::connectionClosed || failure == ProxyFailure::cancelled;
 }
 
-bool isInterim(std::int64_t status) { return status >= 100 && status <= 199; }
+bool isInterim(std::int64_t status) {
+    return status >= 100 && status <= 199;
+}
 
 } // namespace
 
@@ -122,7 +124,7 @@ asio::awaitable<void> ClientSession::serve() {
         const bool clientKeepsAlive = clientWantsKeepAlive(*request);
         bool upstreamKept = true;
         bool replied = true;
-        switch (ProxyRoute::route(*request)) {
+        switch (route(*request)) {
         case ProxyRoute::healthCheck: {
             ProxyLog::emit(ProxyLogEvent::healthCheckServed());
             try {
@@ -178,8 +180,8 @@ asio::awaitable<ClientSession::ForwardOutcome>
 ClientSession::forward(const HTTPRequestHead& request, HTTPStreamReader& clientReader) {
     constexpr ForwardOutcome abandoned{false, false};
     const auto requestFraming = BodyFraming::forRequest(request);
-    const auto headers =
-        HeaderPolicy::upstreamHeaders(request.headers(), configuration_.upstreamHost, requestFraming);
+    const auto headers = HeaderPolicy::upstreamHeaders(request.headers(),
+                                                       configuration_.upstreamHost, requestFraming);
     std::string head = request.method() + " " + request.target() + " HTTP/1.1\r\n";
     head += headers.serialized();
     head += "\r\n";

@@ -6,6 +6,7 @@
 #include "proxy/HTTPStreamReader.hpp"
 #include "proxy/NetworkStream.hpp"
 #include "proxy/ProxyConfiguration.hpp"
+#include "proxy/ProxyError.hpp"
 
 #include <asio/awaitable.hpp>
 #include <asio/ssl/context.hpp>

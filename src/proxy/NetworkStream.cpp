@@ -14,10 +14,10 @@
 #include <asio/write.hpp>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <utility>
 
 namespace meterly::proxy {
@@ -162,7 +162,7 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
 }
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
-    if (cancelled_) {
+    if (cancelled_ || receiveCancelled_) {
         throw ProxyError::network(ProxyFailure::cancelled);
     }
     if (ended_) {
@@ -183,7 +183,7 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
             ended_ = true;
             co_return std::nullopt;
         }
-        fail(error);
+        fail(error, true);
     }
     bytes.resize(count);
     co_return bytes;
@@ -205,21 +205,29 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
             co_await asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()), noThrow);
     }
     if (error) {
-        fail(error);
+        fail(error, false);
     }
 }
 
-void NetworkStream::fail(const std::error_code& error) {
+void NetworkStream::fail(const std::error_code& error, bool receiving) {
     if (error == asio::error::operation_aborted || cancelled_) {
-        // A cancelled wait ends the whole connection.
-        closeNow();
+        if (receiving && !tls_ && !cancelled_) {
+            // A receive that lost a time-out race: nothing more is read from this connection, but
+            // a plain one can still carry the owner's last reply before the owner closes it.
+            receiveCancelled_ = true;
+            std::error_code ignored;
+            socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+        } else {
+            // A cancelled TLS stream, or a cancelled send, ends the whole connection.
+            closeNow();
+        }
         throw ProxyError::network(ProxyFailure::cancelled);
     }
     throw ProxyError::network(ProxyFailure::from(error));
 }
 
 bool NetworkStream::hasPendingInput() const {
-    if (cancelled_ || ended_ || !socket_.is_open()) {
+    if (cancelled_ || receiveCancelled_ || ended_ || !socket_.is_open()) {
         return true;
     }
     if (tls_ && SSL_pending(tls_->native_handle()) > 0) {

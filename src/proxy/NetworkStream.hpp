@@ -34,9 +34,10 @@ std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext();
 
 // One TCP connection, plain or inside TLS, as a byte source and sink. All of its operations run
 // on the executor of its socket (the owning session's strand); only cancel() may be called from
-// elsewhere. A cancelled operation, whether by cancel() or by the awaiting coroutine's
-// cancellation (a lost time-out race), closes the whole connection: a stream is never reused after
-// a cancellation.
+// elsewhere. cancel() closes the connection. An operation cancelled by its awaiting coroutine (a
+// lost time-out race) ends the connection too: a TLS stream is closed at once; a plain stream
+// takes no further receives but may still send its owner's last reply before the owner closes it.
+// A stream is never reused for another exchange after a cancellation.
 class NetworkStream final : public ByteSource,
                             public ByteSink,
                             public std::enable_shared_from_this<NetworkStream> {
@@ -77,7 +78,7 @@ private:
                   std::size_t maximumReceive);
 
     asio::awaitable<std::error_code> connect();
-    [[noreturn]] void fail(const std::error_code& error);
+    [[noreturn]] void fail(const std::error_code& error, bool receiving);
     void closeNow();
 
     asio::any_io_executor executor_;
@@ -87,6 +88,7 @@ private:
     std::size_t maximumReceive_;
     bool cancelled_ = false;
     bool ended_ = false;
+    bool receiveCancelled_ = false;
 };
 
 } // namespace meterly::proxy

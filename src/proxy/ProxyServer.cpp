@@ -68,8 +68,7 @@ void ProxyServer::Listener::admit(asio::ip::tcp::socket socket) {
     asio::co_spawn(stream->executor(), ClientSession::run(std::move(session)),
                    [registry = registry, stream](std::exception_ptr escaped) {
                        if (escaped) {
-                           ProxyLog::emit(
-                               ProxyLogEvent::clientError(ProxyFailure::from(escaped)));
+                           ProxyLog::emit(ProxyLogEvent::clientError(ProxyFailure::from(escaped)));
                        }
                        registry->remove(stream.get());
                    });
@@ -119,9 +118,9 @@ std::uint16_t ProxyServer::start() {
             if (configuration_.upstreamUsesTLS) {
                 tlsContext = makeUpstreamTLSContext();
             }
-            listener_ = std::shared_ptr<Listener>(new Listener{
-                io_, strand, std::move(acceptor), configuration_, usageSource_, registry_,
-                std::move(tlsContext)});
+            listener_ = std::shared_ptr<Listener>(new Listener{io_, strand, std::move(acceptor),
+                                                               configuration_, usageSource_,
+                                                               registry_, std::move(tlsContext)});
             boundPort_ = port;
             asio::co_spawn(strand, Listener::acceptLoop(listener_), [](std::exception_ptr escaped) {
                 if (escaped) {

@@ -8,10 +8,12 @@
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/io_context.hpp>
+#include <asio/read.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/use_future.hpp>
+#include <asio/write.hpp>
 #include <gtest/gtest.h>
 
 namespace meterly::proxy {
@@ -191,27 +193,58 @@ TEST_F(AcceptedStreamTest, CancelWakesAPendingReceiveAndFailsEveryLaterOperation
     EXPECT_EQ(error, asio::error::eof);
 }
 
-TEST_F(AcceptedStreamTest, ALostRaceClosesTheConnection) {
+// Races one receive against a 1 ms timer that wins (nothing is ever sent), then reports how the
+// stream takes a further receive and a send.
+asio::awaitable<std::pair<bool, bool>> loseARace(std::shared_ptr<NetworkStream> s) {
     using namespace asio::experimental::awaitable_operators;
-    const auto failure = run(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<bool> {
-        asio::steady_timer deadline(co_await asio::this_coro::executor);
-        deadline.expires_after(std::chrono::milliseconds(1));
-        auto outcome = co_await ([](std::shared_ptr<NetworkStream> inner) -> asio::awaitable<bool> {
-            try {
-                co_await inner->receive();
-            } catch (const ProxyError&) {
-            }
-            co_return true;
-        }(s) || deadline.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
-        EXPECT_EQ(outcome.index(), 1U);
+    asio::steady_timer deadline(co_await asio::this_coro::executor);
+    deadline.expires_after(std::chrono::milliseconds(1));
+    auto outcome = co_await ([](std::shared_ptr<NetworkStream> inner) -> asio::awaitable<bool> {
         try {
-            co_await s->send(asBytes("late"), false);
-        } catch (const ProxyError& error) {
-            co_return error == ProxyError::network(ProxyFailure::cancelled);
+            co_await inner->receive();
+        } catch (const ProxyError&) {
         }
-        co_return false;
-    }(stream_));
-    EXPECT_TRUE(failure);
+        co_return true;
+    }(s) || deadline.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
+    EXPECT_EQ(outcome.index(), 1U);
+    bool receiveFailed = false;
+    try {
+        co_await s->receive();
+    } catch (const ProxyError& error) {
+        receiveFailed = error == ProxyError::network(ProxyFailure::cancelled);
+    }
+    bool sent = true;
+    try {
+        co_await s->send(asBytes("last words"), false);
+    } catch (const ProxyError& error) {
+        EXPECT_EQ(error, ProxyError::network(ProxyFailure::cancelled));
+        sent = false;
+    }
+    co_return std::pair{receiveFailed, sent};
+}
+
+TEST_F(AcceptedStreamTest, ALostRaceEndsReceivingButLeavesRoomForAReply) {
+    const auto [receiveFailed, sent] = run(io_, loseARace(stream_));
+    EXPECT_TRUE(receiveFailed);
+    EXPECT_TRUE(sent);
+    std::string reply(10, '\0');
+    asio::read(client_, asio::buffer(reply));
+    EXPECT_EQ(reply, "last words");
+}
+
+TEST(NetworkStreamTest, ALostRaceClosesATLSStream) {
+    LocalTLSServer server(echoHello);
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    asio::io_context io;
+    auto stream = NetworkStream::outgoing(io.get_executor(), endpointFor(server.port()), 1024);
+    const auto [receiveFailed, sent] =
+        run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::pair<bool, bool>> {
+            co_await s->start();
+            co_return co_await loseARace(s);
+        }(stream));
+    EXPECT_TRUE(receiveFailed);
+    EXPECT_FALSE(sent);
+    server.waitForClosedConnections(1);
 }
 
 } // namespace

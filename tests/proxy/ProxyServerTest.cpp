@@ -122,11 +122,10 @@ TEST(ProxyServerTest, StoppingAServerThatNeverStartedStillEndsIt) {
 TEST(ProxyServerTest, ServesManyClientsAtOnce) {
     ProxyHarness proxy;
     proxy.setResponder([](UpstreamConnection& connection, const HTTPMessage& request) {
-        connection.write(cannedResponse(
-            200, "OK",
-            {{"anthropic-ratelimit-unified-5h-utilization", "0.25"},
-             {"anthropic-ratelimit-unified-5h-reset", "1700000000"}},
-            request.target()));
+        connection.write(cannedResponse(200, "OK",
+                                        {{"anthropic-ratelimit-unified-5h-utilization", "0.25"},
+                                         {"anthropic-ratelimit-unified-5h-reset", "1700000000"}},
+                                        request.target()));
     });
     constexpr int clients = 24;
     constexpr int requestsEach = 10;
