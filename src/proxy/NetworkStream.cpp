@@ -170,13 +170,18 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
         // never comes.
         co_return std::nullopt;
     }
-    Bytes bytes(maximumReceive_);
+    // One buffer per stream, reused; what arrived is handed out in a value of its own size.
+    if (receiveBuffer_.size() != maximumReceive_) {
+        receiveBuffer_.resize(maximumReceive_);
+    }
     std::error_code error;
     std::size_t count = 0;
     if (tls_) {
-        std::tie(error, count) = co_await tls_->async_read_some(asio::buffer(bytes), noThrow);
+        std::tie(error, count) =
+            co_await tls_->async_read_some(asio::buffer(receiveBuffer_), noThrow);
     } else {
-        std::tie(error, count) = co_await socket_.async_read_some(asio::buffer(bytes), noThrow);
+        std::tie(error, count) =
+            co_await socket_.async_read_some(asio::buffer(receiveBuffer_), noThrow);
     }
     if (error && !(isEndOfStream(error) && count > 0)) {
         if (isEndOfStream(error)) {
@@ -185,8 +190,8 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
         }
         fail(error, true);
     }
-    bytes.resize(count);
-    co_return bytes;
+    co_return Bytes(receiveBuffer_.begin(),
+                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {

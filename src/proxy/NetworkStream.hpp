@@ -86,6 +86,7 @@ private:
     std::optional<UpstreamEndpoint> endpoint_;
     std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
     std::size_t maximumReceive_;
+    Bytes receiveBuffer_;
     bool cancelled_ = false;
     bool ended_ = false;
     bool receiveCancelled_ = false;

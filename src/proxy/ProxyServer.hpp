@@ -49,7 +49,11 @@ public:
 private:
     struct Listener;
 
-    asio::io_context io_;
+    // The hint 1 keeps work that a handler posts (the start of a coroutine, a completion) on the
+    // thread that posted it instead of waking another thread for it: a hop between threads per
+    // step costs more than the relay's own work. The other threads still take every handler that
+    // arrives while this one is busy.
+    asio::io_context io_{1};
     const ProxyConfiguration configuration_;
     const std::shared_ptr<ProxyUsageSource> usageSource_;
     const std::shared_ptr<SessionRegistry> registry_ = std::make_shared<SessionRegistry>();

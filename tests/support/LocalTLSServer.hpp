@@ -141,9 +141,10 @@ public:
     // Closes the sending side and the connection.
     void close();
     int socket() const { return socket_; }
+    // One read straight off the connection, past the message reader (0 at the end).
+    long readSome(char* into, std::size_t size);
 
 private:
-    long readSome(char* into, std::size_t size);
     int socket_ = -1;
     SSL_CTX* context_ = nullptr;
     SSL* ssl_ = nullptr;
