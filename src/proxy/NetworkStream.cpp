@@ -2,6 +2,7 @@
 
 #include "proxy/ProxyError.hpp"
 
+#include <algorithm>
 #include <asio/connect.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/experimental/as_tuple.hpp>
@@ -14,6 +15,7 @@
 #include <asio/write.hpp>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -41,7 +43,44 @@ bool isIPAddress(const std::string& host) {
     return !error;
 }
 
+// The most ciphertext taken from the socket in one read: several records at a time.
+constexpr std::size_t tlsInputSize = 65536;
+
+// The error OpenSSL reports for the call that just failed, in Asio's TLS category.
+std::error_code lastTLSError() {
+    const auto code = ERR_get_error();
+    if (code == 0) {
+        return asio::ssl::error::unexpected_result;
+    }
+    return {static_cast<int>(code), asio::error::get_ssl_category()};
+}
+
 } // namespace
+
+// One TLS client session over memory buffers: ciphertext moves between them and the socket in
+// as large pieces as are at hand.
+struct NetworkStream::TLSSession {
+    explicit TLSSession(SSL_CTX* context) : ssl(SSL_new(context)) {
+        if (ssl != nullptr) {
+            input = BIO_new(BIO_s_mem());
+            output = BIO_new(BIO_s_mem());
+            BIO_set_mem_eof_return(input, -1);
+            BIO_set_mem_eof_return(output, -1);
+            SSL_set_bio(ssl, input, output);
+        }
+    }
+    ~TLSSession() {
+        if (ssl != nullptr) {
+            SSL_free(ssl);
+        }
+    }
+    TLSSession(const TLSSession&) = delete;
+    TLSSession& operator=(const TLSSession&) = delete;
+
+    SSL* ssl;
+    BIO* input = nullptr;
+    BIO* output = nullptr;
+};
 
 std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext() {
     try {
@@ -128,9 +167,11 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
     if (!endpoint.tlsContext) {
         co_return std::error_code();
     }
-    tls_ =
-        std::make_unique<asio::ssl::stream<asio::ip::tcp::socket&>>(socket_, *endpoint.tlsContext);
-    SSL* ssl = tls_->native_handle();
+    tls_ = std::make_unique<TLSSession>(endpoint.tlsContext->native_handle());
+    SSL* ssl = tls_->ssl;
+    if (ssl == nullptr) {
+        co_return lastTLSError();
+    }
     const bool hostIsAddress = isIPAddress(endpoint.host);
     bool configured = SSL_set_alpn_protos(ssl, alpnHTTP11, sizeof alpnHTTP11) == 0;
     if (hostIsAddress) {
@@ -145,20 +186,108 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
                      SSL_set1_host(ssl, endpoint.host.c_str()) == 1;
     }
     if (!configured) {
-        co_return std::error_code(static_cast<int>(ERR_get_error()),
-                                  asio::error::get_ssl_category());
+        co_return lastTLSError();
     }
-    tls_->set_verify_mode(asio::ssl::verify_peer);
-    auto [handshakeError] = co_await tls_->async_handshake(asio::ssl::stream_base::client, noThrow);
-    if (handshakeError) {
-        // Anything else that breaks the handshake (the peer closing, a reset) is a TLS failure.
-        if (handshakeError == asio::error::operation_aborted ||
-            handshakeError.category() == asio::error::get_ssl_category()) {
-            co_return handshakeError;
+    SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
+    SSL_set_connect_state(ssl);
+    while (true) {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl);
+        const int reason = result == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, result);
+        const std::error_code tlsError = reason == SSL_ERROR_NONE || reason == SSL_ERROR_WANT_READ
+                                             ? std::error_code()
+                                             : lastTLSError();
+        if (auto flushError = co_await flushTLSOutput()) {
+            co_return flushError == asio::error::operation_aborted
+                ? flushError
+                : std::error_code(asio::ssl::error::unexpected_result);
         }
-        co_return asio::ssl::error::unexpected_result;
+        if (reason == SSL_ERROR_NONE) {
+            co_return std::error_code();
+        }
+        if (tlsError) {
+            co_return tlsError;
+        }
+        if (auto readError = co_await fillTLSInput()) {
+            // Anything that breaks the handshake (the peer closing, a reset) is a TLS failure.
+            co_return readError == asio::error::operation_aborted
+                ? readError
+                : std::error_code(asio::ssl::error::unexpected_result);
+        }
+    }
+}
+
+asio::awaitable<std::error_code> NetworkStream::flushTLSOutput() {
+    const auto pending = BIO_ctrl_pending(tls_->output);
+    if (pending == 0) {
+        co_return std::error_code();
+    }
+    tlsOutput_.resize(pending);
+    const int taken = BIO_read(tls_->output, tlsOutput_.data(), static_cast<int>(pending));
+    if (taken <= 0) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    auto [error, written] = co_await asio::async_write(
+        socket_, asio::buffer(tlsOutput_.data(), static_cast<std::size_t>(taken)), noThrow);
+    (void)written;
+    co_return error;
+}
+
+asio::awaitable<std::error_code> NetworkStream::fillTLSInput() {
+    if (tlsInput_.size() != tlsInputSize) {
+        tlsInput_.resize(tlsInputSize);
+    }
+    auto [error, count] = co_await socket_.async_read_some(asio::buffer(tlsInput_), noThrow);
+    if (error) {
+        co_return error;
+    }
+    if (BIO_write(tls_->input, tlsInput_.data(), static_cast<int>(count)) !=
+        static_cast<int>(count)) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
     }
     co_return std::error_code();
+}
+
+// Hands out the plaintext that the records already received hold, up to the buffer's size,
+// reading from the socket only when there is none.
+asio::awaitable<std::pair<std::error_code, std::size_t>> NetworkStream::receiveTLS() {
+    while (true) {
+        std::size_t filled = 0;
+        std::error_code tlsError;
+        bool closed = false;
+        while (filled < receiveBuffer_.size()) {
+            ERR_clear_error();
+            const int count = SSL_read(tls_->ssl, receiveBuffer_.data() + filled,
+                                       static_cast<int>(receiveBuffer_.size() - filled));
+            if (count > 0) {
+                filled += static_cast<std::size_t>(count);
+                continue;
+            }
+            const int reason = SSL_get_error(tls_->ssl, count);
+            if (reason == SSL_ERROR_ZERO_RETURN) {
+                closed = true;
+            } else if (reason != SSL_ERROR_WANT_READ) {
+                tlsError = lastTLSError();
+            }
+            break;
+        }
+        // Reading may have produced records of its own to send (a key update).
+        if (auto flushError = co_await flushTLSOutput(); flushError && filled == 0) {
+            co_return std::pair{flushError, std::size_t{0}};
+        }
+        if (filled > 0) {
+            co_return std::pair{std::error_code(), filled};
+        }
+        if (closed) {
+            co_return std::pair{std::error_code(asio::error::eof), std::size_t{0}};
+        }
+        if (tlsError) {
+            co_return std::pair{tlsError, std::size_t{0}};
+        }
+        if (auto readError = co_await fillTLSInput()) {
+            co_return std::pair{readError, std::size_t{0}};
+        }
+    }
 }
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
@@ -177,8 +306,7 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
     std::error_code error;
     std::size_t count = 0;
     if (tls_) {
-        std::tie(error, count) =
-            co_await tls_->async_read_some(asio::buffer(receiveBuffer_), noThrow);
+        std::tie(error, count) = co_await receiveTLS();
     } else {
         std::tie(error, count) =
             co_await socket_.async_read_some(asio::buffer(receiveBuffer_), noThrow);
@@ -203,8 +331,22 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
     }
     std::error_code error;
     if (tls_) {
-        std::tie(error, std::ignore) =
-            co_await asio::async_write(*tls_, asio::buffer(bytes.data(), bytes.size()), noThrow);
+        // The whole piece becomes records first and goes out in one write.
+        ERR_clear_error();
+        std::size_t offset = 0;
+        while (offset < bytes.size() && !error) {
+            const auto piece = std::min<std::size_t>(bytes.size() - offset, 1 << 30);
+            const int written =
+                SSL_write(tls_->ssl, bytes.data() + offset, static_cast<int>(piece));
+            if (written <= 0) {
+                error = lastTLSError();
+                break;
+            }
+            offset += static_cast<std::size_t>(written);
+        }
+        if (!error) {
+            error = co_await flushTLSOutput();
+        }
     } else {
         std::tie(error, std::ignore) =
             co_await asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()), noThrow);
@@ -235,7 +377,7 @@ bool NetworkStream::hasPendingInput() const {
     if (cancelled_ || receiveCancelled_ || ended_ || !socket_.is_open()) {
         return true;
     }
-    if (tls_ && SSL_pending(tls_->native_handle()) > 0) {
+    if (tls_ && (SSL_pending(tls_->ssl) > 0 || BIO_ctrl_pending(tls_->input) > 0)) {
         return true;
     }
     pollfd watched{};

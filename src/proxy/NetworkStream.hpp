@@ -6,12 +6,12 @@
 #include <asio/any_io_executor.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
-#include <asio/ssl/stream.hpp>
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace meterly::proxy {
 
@@ -77,14 +77,21 @@ private:
     NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
                   std::size_t maximumReceive);
 
+    struct TLSSession;
+
     asio::awaitable<std::error_code> connect();
+    asio::awaitable<std::error_code> flushTLSOutput();
+    asio::awaitable<std::error_code> fillTLSInput();
+    asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS();
     [[noreturn]] void fail(const std::error_code& error, bool receiving);
     void closeNow();
 
     asio::any_io_executor executor_;
     asio::ip::tcp::socket socket_;
     std::optional<UpstreamEndpoint> endpoint_;
-    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
+    std::unique_ptr<TLSSession> tls_;
+    Bytes tlsInput_;
+    Bytes tlsOutput_;
     std::size_t maximumReceive_;
     Bytes receiveBuffer_;
     bool cancelled_ = false;
