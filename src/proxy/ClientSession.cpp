@@ -135,10 +135,11 @@ asio::awaitable<void> ClientSession::serve() {
             break;
         }
         case ProxyRoute::status: {
-            const auto latest = usageSource_->latest();
-            const auto requestsSeen = usageSource_->requestsSeen();
-            const auto lastRequestAt = usageSource_->lastRequestAt();
-            const auto reply = ProxyResponses::status(latest, requestsSeen, lastRequestAt);
+            // The three values under one lock, so that the document never pairs a count with
+            // the time of another request.
+            const auto state = usageSource_->state();
+            const auto reply =
+                ProxyResponses::status(state.latest, state.requestsSeen, state.lastRequestAt);
             try {
                 co_await write(reply.head, reply.body);
             } catch (...) {
