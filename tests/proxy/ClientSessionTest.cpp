@@ -320,6 +320,24 @@ TEST(ClientSessionTest, UnreachableUpstreamsGetGatewayErrors) {
         client.send(simplePost);
         expectGatewayReply(client, 502, "connection closed early");
     }
+    {
+        // An upstream whose answer is no HTTP response.
+        ProxyHarness proxy;
+        proxy.setResponder([](UpstreamConnection& connection, const HTTPMessage&) {
+            connection.write("SSH-2.0-OpenSSH\r\n\r\n");
+        });
+        TestClient client(proxy.port());
+        client.send(simplePost);
+        expectGatewayReply(client, 502, "malformed HTTP message");
+    }
+    {
+        // A request body that breaks its chunked coding on the way up.
+        ProxyHarness proxy;
+        TestClient client(proxy.port());
+        client.send("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n");
+        expectGatewayReply(client, 502, "invalid message framing");
+        EXPECT_EQ(proxy.log().count("upstream failed: invalid message framing"), 1U);
+    }
 }
 
 TEST(ClientSessionTest, AKeptUpstreamConnectionClosedWhileIdleIsReplaced) {
