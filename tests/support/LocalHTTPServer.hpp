@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace meterly::testing {
+
+// A tiny HTTP server on 127.0.0.1 for tests: it reads one request head per connection, asks the
+// responder for the raw reply bytes, writes them and closes the connection. A responder that
+// returns nullopt leaves the connection open and silent until the server stops.
+class LocalHTTPServer {
+public:
+    using Responder = std::function<std::optional<std::string>(const std::string& requestHead)>;
+
+    explicit LocalHTTPServer(Responder responder);
+    ~LocalHTTPServer();
+    LocalHTTPServer(const LocalHTTPServer&) = delete;
+    LocalHTTPServer& operator=(const LocalHTTPServer&) = delete;
+
+    std::uint16_t port() const { return port_; }
+
+    // Replaces the responder for the connections that follow.
+    void setResponder(Responder responder);
+
+    // Every request head received so far, in order.
+    std::vector<std::string> requests() const;
+
+    // Closes the listener and every held connection; later connections are refused.
+    void stop();
+
+    // A complete reply with the given status line, the body and a matching Content-Length.
+    static std::string reply(const std::string& statusLine, const std::string& body,
+                             const std::string& contentType = "application/json");
+
+    // A port on 127.0.0.1 that nobody listens on (bound, then released).
+    static std::uint16_t unusedPort();
+
+private:
+    void run();
+
+    int listener_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::uint16_t port_ = 0;
+    mutable std::mutex mutex_;
+    Responder responder_;
+    std::vector<std::string> requests_;
+    std::atomic<bool> stopped_{false};
+    std::thread thread_;
+};
+
+} // namespace meterly::testing
