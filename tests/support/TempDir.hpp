@@ -18,7 +18,8 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     // Writes `contents` to `relative` under the folder, creating the folders between.
-    std::filesystem::path write(const std::filesystem::path& relative, std::string_view contents) const;
+    std::filesystem::path write(const std::filesystem::path& relative,
+                                std::string_view contents) const;
 
     // The whole contents of `relative` under the folder (or of an absolute path).
     std::string read(const std::filesystem::path& relative) const;

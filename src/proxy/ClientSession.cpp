@@ -1,0 +1,313 @@
+#include "proxy/ClientSession.hpp"
+
+#include "proxy/BodyFraming.hpp"
+#include "proxy/BodyRelay.hpp"
+#include "proxy/HTTPHeadParser.hpp"
+#include "proxy/HeaderPolicy.hpp"
+#include "proxy/ProxyError.hpp"
+#include "proxy/ProxyLog.hpp"
+#include "proxy/ProxyResponses.hpp"
+#include "proxy/ProxyRoute.hpp"
+#include "proxy/ProxyUsageSource.hpp"
+
+#include <algorithm>
+#include <asio/this_coro.hpp>
+#include <cctype>
+#include <exception>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace meterly::proxy {
+
+namespace {
+
+std::string lowered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string uppered(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+bool wantsKeepAlive(const HTTPHeaders& headers, const std::string& version) {
+    const auto connection = lowered(headers["Connection"].value_or(""));
+    if (connection.find("close") != std::string::npos) {
+        return false;
+    }
+    if (uppered(version) != "HTTP/1.0") {
+        return true;
+    }
+    return connection.find("keep-alive") != std::string::npos;
+}
+
+bool isGone(ProxyFailure failure) {
+    return failure == ProxyFailure::connectionClosed || failure == ProxyFailure::cancelled;
+}
+
+bool isInterim(std::int64_t status) {
+    return status >= 100 && status <= 199;
+}
+
+} // namespace
+
+ClientSession::ClientSession(std::shared_ptr<NetworkStream> client,
+                             ProxyConfiguration configuration,
+                             std::shared_ptr<ProxyUsageSource> usageSource,
+                             std::shared_ptr<asio::ssl::context> tlsContext, core::Clock clock)
+    : client_(std::move(client)), configuration_(std::move(configuration)),
+      usageSource_(std::move(usageSource)), tlsContext_(std::move(tlsContext)),
+      clock_(std::move(clock)) {}
+
+ClientSession::~ClientSession() = default;
+
+bool ClientSession::clientWantsKeepAlive(const HTTPRequestHead& request) {
+    return wantsKeepAlive(request.headers(), request.version());
+}
+
+bool ClientSession::upstreamWantsKeepAlive(const HTTPResponseHead& response) {
+    return wantsKeepAlive(response.headers(), response.version());
+}
+
+asio::awaitable<void> ClientSession::run(std::shared_ptr<ClientSession> session) {
+    ProxyLog::emit(ProxyLogEvent::clientAccepted());
+    try {
+        co_await session->serve();
+    } catch (...) {
+        // serve() decides every reply itself; anything that still escapes only ends the session.
+        ProxyLog::emit(ProxyLogEvent::clientError(ProxyFailure::from(std::current_exception())));
+    }
+    session->client_->cancel();
+    session->dropUpstream();
+    ProxyLog::emit(ProxyLogEvent::clientFinished());
+}
+
+asio::awaitable<void> ClientSession::serve() {
+    bool started = true;
+    try {
+        co_await client_->start();
+    } catch (const ProxyError&) {
+        started = false;
+    }
+    if (!started) {
+        co_return;
+    }
+    HTTPStreamReader clientReader(client_, configuration_.upstreamTimeout);
+
+    while (true) {
+        std::optional<HTTPRequestHead> request;
+        std::optional<ProxyFailure> failure;
+        try {
+            const Bytes head = co_await clientReader.readHead(
+                configuration_.maximumHeadSize, configuration_.clientHeadCompletionTimeout);
+            request.emplace(HTTPHeadParser::parseRequest(head));
+        } catch (...) {
+            failure = ProxyFailure::from(std::current_exception());
+        }
+        if (failure) {
+            if (isGone(*failure)) {
+                co_return;
+            }
+            ProxyLog::emit(ProxyLogEvent::clientError(*failure));
+            const auto reply = ProxyResponses::badRequest(*failure);
+            try {
+                co_await write(reply.head, reply.body);
+            } catch (...) {
+            }
+            co_return;
+        }
+
+        const bool clientKeepsAlive = clientWantsKeepAlive(*request);
+        bool upstreamKept = true;
+        bool replied = true;
+        switch (route(*request)) {
+        case ProxyRoute::healthCheck: {
+            ProxyLog::emit(ProxyLogEvent::healthCheckServed());
+            try {
+                co_await write(ProxyResponses::healthCheck(), {});
+            } catch (...) {
+                replied = false;
+            }
+            break;
+        }
+        case ProxyRoute::status: {
+            // The three values under one lock, so that the document never pairs a count with
+            // the time of another request.
+            const auto state = usageSource_->state();
+            const auto reply =
+                ProxyResponses::status(state.latest, state.requestsSeen, state.lastRequestAt);
+            try {
+                co_await write(reply.head, reply.body);
+            } catch (...) {
+                replied = false;
+            }
+            break;
+        }
+        case ProxyRoute::forward: {
+            const auto outcome = co_await forward(*request, clientReader);
+            replied = outcome.relayed;
+            upstreamKept = outcome.keepAlive;
+            break;
+        }
+        }
+        if (!replied || !clientKeepsAlive || !upstreamKept) {
+            co_return;
+        }
+    }
+}
+
+asio::awaitable<void> ClientSession::write(const HTTPResponseHead& head, ByteView body) {
+    const Bytes serialized = head.serialized();
+    co_await client_->send(serialized, false);
+    if (!body.empty()) {
+        co_await client_->send(body, false);
+    }
+}
+
+asio::awaitable<void> ClientSession::replyGatewayError(ProxyFailure failure) {
+    ProxyLog::emit(ProxyLogEvent::upstreamFailed(failure));
+    const auto reply = ProxyResponses::gatewayError(failure, configuration_.upstreamHost);
+    try {
+        co_await write(reply.head, reply.body);
+    } catch (...) {
+    }
+}
+
+asio::awaitable<ClientSession::ForwardOutcome>
+ClientSession::forward(const HTTPRequestHead& request, HTTPStreamReader& clientReader) {
+    constexpr ForwardOutcome abandoned{false, false};
+    const auto requestFraming = BodyFraming::forRequest(request);
+    const auto headers = HeaderPolicy::upstreamHeaders(request.headers(),
+                                                       configuration_.upstreamHost, requestFraming);
+    std::string head = request.method() + " " + request.target() + " HTTP/1.1\r\n";
+    head += headers.serialized();
+    head += "\r\n";
+
+    std::optional<ProxyFailure> failure;
+    try {
+        co_await sendHeadUpstream(asBytes(head));
+    } catch (...) {
+        failure = ProxyFailure::from(std::current_exception());
+    }
+    if (failure) {
+        co_await replyGatewayError(*failure);
+        co_return abandoned;
+    }
+
+    try {
+        co_await BodyRelay::relay(requestFraming, clientReader, *upstream_,
+                                  configuration_.receiveChunkSize);
+    } catch (...) {
+        failure = ProxyFailure::from(std::current_exception());
+    }
+    if (failure) {
+        dropUpstream();
+        if (!isGone(*failure)) {
+            co_await replyGatewayError(*failure);
+        }
+        co_return abandoned;
+    }
+
+    while (true) {
+        std::optional<HTTPResponseHead> response;
+        try {
+            const Bytes responseHead =
+                co_await upstreamReader_->readHead(configuration_.maximumHeadSize, std::nullopt);
+            response.emplace(HTTPHeadParser::parseResponse(responseHead));
+        } catch (...) {
+            failure = ProxyFailure::from(std::current_exception());
+        }
+        if (failure) {
+            dropUpstream();
+            co_await replyGatewayError(*failure);
+            co_return abandoned;
+        }
+
+        const auto status = response->statusCode();
+        ProxyLog::emit(ProxyLogEvent::responseObserved(static_cast<int>(status)));
+        if (!isInterim(status)) {
+            usageSource_->ingest(response->headers().dictionary(), clock_());
+        }
+        const auto responseFraming = BodyFraming::forResponse(*response, request.method());
+        const bool keep = upstreamWantsKeepAlive(*response) &&
+                          responseFraming.kind() != BodyFraming::Kind::untilClose;
+        const HTTPResponseHead downstream(
+            "HTTP/1.1", status, response->reasonPhrase(),
+            HeaderPolicy::downstreamHeaders(response->headers(), responseFraming, !keep));
+
+        bool delivered = true;
+        try {
+            co_await write(downstream, {});
+            co_await BodyRelay::relay(responseFraming, *upstreamReader_, *client_,
+                                      configuration_.receiveChunkSize);
+        } catch (...) {
+            delivered = false;
+        }
+        if (!delivered) {
+            // The head may already be out: the client learns of the failure by the close.
+            dropUpstream();
+            co_return abandoned;
+        }
+        if (isInterim(status)) {
+            continue;
+        }
+        if (!keep) {
+            dropUpstream();
+        }
+        co_return ForwardOutcome{true, keep};
+    }
+}
+
+asio::awaitable<void> ClientSession::sendHeadUpstream(ByteView head) {
+    // An idle kept connection that the upstream has closed (or that holds bytes nobody asked
+    // for) is replaced before the request goes out, so that the request is not lost on it.
+    if (upstream_ && (upstreamReader_->bufferedCount() > 0 || upstream_->hasPendingInput())) {
+        dropUpstream();
+    }
+    if (upstream_) {
+        bool sent = true;
+        try {
+            co_await upstream_->send(head, false);
+        } catch (const ProxyError&) {
+            sent = false;
+        }
+        if (sent) {
+            co_return;
+        }
+        dropUpstream();
+    }
+    co_await connectUpstream();
+    co_await upstream_->send(head, false);
+}
+
+asio::awaitable<void> ClientSession::connectUpstream() {
+    UpstreamEndpoint endpoint;
+    endpoint.host = configuration_.upstreamHost;
+    endpoint.port = configuration_.upstreamPort;
+    endpoint.tlsContext = configuration_.upstreamUsesTLS ? tlsContext_ : nullptr;
+    endpoint.connectTimeout = std::chrono::seconds(30);
+    endpoint.keepAliveIdle = std::chrono::seconds(60);
+    if (configuration_.upstreamUsesTLS && !endpoint.tlsContext) {
+        throw ProxyError::network(ProxyFailure::tlsFailure);
+    }
+    auto stream = NetworkStream::outgoing(co_await asio::this_coro::executor, std::move(endpoint),
+                                          configuration_.receiveChunkSize);
+    co_await stream->start();
+    ProxyLog::emit(ProxyLogEvent::upstreamConnected());
+    upstream_ = stream;
+    upstreamReader_ = std::make_unique<HTTPStreamReader>(stream, configuration_.upstreamTimeout);
+}
+
+void ClientSession::dropUpstream() {
+    if (upstream_) {
+        upstream_->cancel();
+    }
+    upstream_.reset();
+    upstreamReader_.reset();
+}
+
+} // namespace meterly::proxy

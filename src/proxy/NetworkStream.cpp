@@ -1,0 +1,400 @@
+#include "proxy/NetworkStream.hpp"
+
+#include "proxy/ProxyError.hpp"
+
+#include <algorithm>
+#include <asio/connect.hpp>
+#include <asio/dispatch.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
+#include <asio/ip/address.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ssl/error.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <utility>
+
+namespace meterly::proxy {
+
+namespace {
+
+constexpr auto noThrow = asio::experimental::as_tuple(asio::use_awaitable);
+
+// The one application protocol offered in the TLS handshake, in ALPN wire form.
+constexpr unsigned char alpnHTTP11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+
+using KeepAliveIdle = asio::detail::socket_option::integer<IPPROTO_TCP, TCP_KEEPIDLE>;
+
+bool isEndOfStream(const std::error_code& error) {
+    return error == asio::error::eof || error == asio::ssl::error::stream_truncated;
+}
+
+bool isIPAddress(const std::string& host) {
+    std::error_code error;
+    asio::ip::make_address(host, error);
+    return !error;
+}
+
+// The most ciphertext taken from the socket in one read: several records at a time.
+constexpr std::size_t tlsInputSize = 65536;
+
+// The error OpenSSL reports for the call that just failed, in Asio's TLS category.
+std::error_code lastTLSError() {
+    const auto code = ERR_get_error();
+    if (code == 0) {
+        return asio::ssl::error::unexpected_result;
+    }
+    return {static_cast<int>(code), asio::error::get_ssl_category()};
+}
+
+} // namespace
+
+// One TLS client session over memory buffers: ciphertext moves between them and the socket in
+// as large pieces as are at hand.
+struct NetworkStream::TLSSession {
+    explicit TLSSession(SSL_CTX* context) : ssl(SSL_new(context)) {
+        if (ssl != nullptr) {
+            input = BIO_new(BIO_s_mem());
+            output = BIO_new(BIO_s_mem());
+            BIO_set_mem_eof_return(input, -1);
+            BIO_set_mem_eof_return(output, -1);
+            SSL_set_bio(ssl, input, output);
+        }
+    }
+    ~TLSSession() {
+        if (ssl != nullptr) {
+            SSL_free(ssl);
+        }
+    }
+    TLSSession(const TLSSession&) = delete;
+    TLSSession& operator=(const TLSSession&) = delete;
+
+    SSL* ssl;
+    BIO* input = nullptr;
+    BIO* output = nullptr;
+};
+
+std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext() {
+    try {
+        auto context = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client);
+        context->set_options(asio::ssl::context::default_workarounds |
+                             asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                             asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+        context->set_default_verify_paths();
+        context->set_verify_mode(asio::ssl::verify_peer);
+        return context;
+    } catch (const std::system_error&) {
+        throw ProxyError::network(ProxyFailure::tlsFailure);
+    }
+}
+
+std::shared_ptr<NetworkStream> NetworkStream::accepted(asio::ip::tcp::socket socket,
+                                                       std::size_t maximumReceive) {
+    return std::shared_ptr<NetworkStream>(
+        new NetworkStream(std::move(socket), std::nullopt, maximumReceive));
+}
+
+std::shared_ptr<NetworkStream> NetworkStream::outgoing(asio::any_io_executor executor,
+                                                       UpstreamEndpoint endpoint,
+                                                       std::size_t maximumReceive) {
+    return std::shared_ptr<NetworkStream>(new NetworkStream(
+        asio::ip::tcp::socket(std::move(executor)), std::move(endpoint), maximumReceive));
+}
+
+NetworkStream::NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
+                             std::size_t maximumReceive)
+    : executor_(socket.get_executor()), socket_(std::move(socket)), endpoint_(std::move(endpoint)),
+      maximumReceive_(maximumReceive == 0 ? 1 : maximumReceive) {}
+
+NetworkStream::~NetworkStream() = default;
+
+asio::awaitable<void> NetworkStream::start() {
+    if (cancelled_) {
+        throw ProxyError::cancelled();
+    }
+    if (!endpoint_) {
+        co_return;
+    }
+    using namespace asio::experimental::awaitable_operators;
+    asio::steady_timer deadline(executor_);
+    deadline.expires_after(endpoint_->connectTimeout);
+    // connect() reports its failures as values, so that a failure ends the race at once.
+    auto outcome = co_await (connect() || deadline.async_wait(noThrow));
+    if (outcome.index() == 1) {
+        closeNow();
+        throw ProxyError::network(ProxyFailure::timedOut);
+    }
+    if (const auto& error = std::get<0>(outcome)) {
+        closeNow();
+        throw ProxyError::network(ProxyFailure::from(error));
+    }
+    if (cancelled_) {
+        throw ProxyError::cancelled();
+    }
+}
+
+// Resolves, connects and handshakes; the first failure is returned, not thrown.
+asio::awaitable<std::error_code> NetworkStream::connect() {
+    const auto& endpoint = *endpoint_;
+    asio::ip::tcp::resolver resolver(executor_);
+    auto [resolveError, results] =
+        co_await resolver.async_resolve(endpoint.host, std::to_string(endpoint.port), noThrow);
+    if (resolveError) {
+        co_return resolveError;
+    }
+    if (cancelled_) {
+        co_return asio::error::operation_aborted;
+    }
+    auto [connectError, connected] = co_await asio::async_connect(socket_, results, noThrow);
+    (void)connected;
+    if (connectError) {
+        co_return connectError;
+    }
+    std::error_code optionError;
+    socket_.set_option(asio::ip::tcp::no_delay(true), optionError);
+    socket_.set_option(asio::socket_base::keep_alive(true), optionError);
+    socket_.set_option(KeepAliveIdle(static_cast<int>(endpoint.keepAliveIdle.count())),
+                       optionError);
+
+    if (!endpoint.tlsContext) {
+        co_return std::error_code();
+    }
+    tls_ = std::make_unique<TLSSession>(endpoint.tlsContext->native_handle());
+    SSL* ssl = tls_->ssl;
+    if (ssl == nullptr) {
+        co_return lastTLSError();
+    }
+    const bool hostIsAddress = isIPAddress(endpoint.host);
+    bool configured = SSL_set_alpn_protos(ssl, alpnHTTP11, sizeof alpnHTTP11) == 0;
+    if (hostIsAddress) {
+        // Server names are host names only; an address is checked against the certificate's
+        // IP entries.
+        configured = configured &&
+                     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), endpoint.host.c_str()) == 1;
+    } else {
+        configured = configured &&
+                     SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                              const_cast<char*>(endpoint.host.c_str())) == 1 &&
+                     SSL_set1_host(ssl, endpoint.host.c_str()) == 1;
+    }
+    if (!configured) {
+        co_return lastTLSError();
+    }
+    SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
+    SSL_set_connect_state(ssl);
+    while (true) {
+        ERR_clear_error();
+        const int result = SSL_do_handshake(ssl);
+        const int reason = result == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, result);
+        const std::error_code tlsError = reason == SSL_ERROR_NONE || reason == SSL_ERROR_WANT_READ
+                                             ? std::error_code()
+                                             : lastTLSError();
+        if (auto flushError = co_await flushTLSOutput()) {
+            co_return flushError == asio::error::operation_aborted
+                ? flushError
+                : std::error_code(asio::ssl::error::unexpected_result);
+        }
+        if (reason == SSL_ERROR_NONE) {
+            co_return std::error_code();
+        }
+        if (tlsError) {
+            co_return tlsError;
+        }
+        if (auto readError = co_await fillTLSInput()) {
+            // Anything that breaks the handshake (the peer closing, a reset) is a TLS failure.
+            co_return readError == asio::error::operation_aborted
+                ? readError
+                : std::error_code(asio::ssl::error::unexpected_result);
+        }
+    }
+}
+
+asio::awaitable<std::error_code> NetworkStream::flushTLSOutput() {
+    const auto pending = BIO_ctrl_pending(tls_->output);
+    if (pending == 0) {
+        co_return std::error_code();
+    }
+    tlsOutput_.resize(pending);
+    const int taken = BIO_read(tls_->output, tlsOutput_.data(), static_cast<int>(pending));
+    if (taken <= 0) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    auto [error, written] = co_await asio::async_write(
+        socket_, asio::buffer(tlsOutput_.data(), static_cast<std::size_t>(taken)), noThrow);
+    (void)written;
+    co_return error;
+}
+
+asio::awaitable<std::error_code> NetworkStream::fillTLSInput() {
+    if (tlsInput_.size() != tlsInputSize) {
+        tlsInput_.resize(tlsInputSize);
+    }
+    auto [error, count] = co_await socket_.async_read_some(asio::buffer(tlsInput_), noThrow);
+    if (error) {
+        co_return error;
+    }
+    if (BIO_write(tls_->input, tlsInput_.data(), static_cast<int>(count)) !=
+        static_cast<int>(count)) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    co_return std::error_code();
+}
+
+// Hands out the plaintext that the records already received hold, up to the buffer's size,
+// reading from the socket only when there is none.
+asio::awaitable<std::pair<std::error_code, std::size_t>> NetworkStream::receiveTLS() {
+    while (true) {
+        std::size_t filled = 0;
+        std::error_code tlsError;
+        bool closed = false;
+        while (filled < receiveBuffer_.size()) {
+            ERR_clear_error();
+            const int count = SSL_read(tls_->ssl, receiveBuffer_.data() + filled,
+                                       static_cast<int>(receiveBuffer_.size() - filled));
+            if (count > 0) {
+                filled += static_cast<std::size_t>(count);
+                continue;
+            }
+            const int reason = SSL_get_error(tls_->ssl, count);
+            if (reason == SSL_ERROR_ZERO_RETURN) {
+                closed = true;
+            } else if (reason != SSL_ERROR_WANT_READ) {
+                tlsError = lastTLSError();
+            }
+            break;
+        }
+        // Reading may have produced records of its own to send (a key update).
+        if (auto flushError = co_await flushTLSOutput(); flushError && filled == 0) {
+            co_return std::pair{flushError, std::size_t{0}};
+        }
+        if (filled > 0) {
+            co_return std::pair{std::error_code(), filled};
+        }
+        if (closed) {
+            co_return std::pair{std::error_code(asio::error::eof), std::size_t{0}};
+        }
+        if (tlsError) {
+            co_return std::pair{tlsError, std::size_t{0}};
+        }
+        if (auto readError = co_await fillTLSInput()) {
+            co_return std::pair{readError, std::size_t{0}};
+        }
+    }
+}
+
+asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
+    if (cancelled_ || receiveCancelled_) {
+        throw ProxyError::network(ProxyFailure::cancelled);
+    }
+    if (ended_) {
+        // A socket that reported its end is not asked again: it would wait for readiness that
+        // never comes.
+        co_return std::nullopt;
+    }
+    // One buffer per stream, reused; what arrived is handed out in a value of its own size.
+    if (receiveBuffer_.size() != maximumReceive_) {
+        receiveBuffer_.resize(maximumReceive_);
+    }
+    std::error_code error;
+    std::size_t count = 0;
+    if (tls_) {
+        std::tie(error, count) = co_await receiveTLS();
+    } else {
+        std::tie(error, count) =
+            co_await socket_.async_read_some(asio::buffer(receiveBuffer_), noThrow);
+    }
+    if (error && !(isEndOfStream(error) && count > 0)) {
+        if (isEndOfStream(error)) {
+            ended_ = true;
+            co_return std::nullopt;
+        }
+        fail(error, true);
+    }
+    co_return Bytes(receiveBuffer_.begin(),
+                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
+    if (cancelled_) {
+        throw ProxyError::network(ProxyFailure::cancelled);
+    }
+    if (bytes.empty()) {
+        co_return;
+    }
+    std::error_code error;
+    if (tls_) {
+        // The whole piece becomes records first and goes out in one write.
+        ERR_clear_error();
+        std::size_t offset = 0;
+        while (offset < bytes.size() && !error) {
+            const auto piece = std::min<std::size_t>(bytes.size() - offset, 1 << 30);
+            const int written =
+                SSL_write(tls_->ssl, bytes.data() + offset, static_cast<int>(piece));
+            if (written <= 0) {
+                error = lastTLSError();
+                break;
+            }
+            offset += static_cast<std::size_t>(written);
+        }
+        if (!error) {
+            error = co_await flushTLSOutput();
+        }
+    } else {
+        std::tie(error, std::ignore) =
+            co_await asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()), noThrow);
+    }
+    if (error) {
+        fail(error, false);
+    }
+}
+
+void NetworkStream::fail(const std::error_code& error, bool receiving) {
+    if (error == asio::error::operation_aborted || cancelled_) {
+        if (receiving && !tls_ && !cancelled_) {
+            // A receive that lost a time-out race: nothing more is read from this connection, but
+            // a plain one can still carry the owner's last reply before the owner closes it.
+            receiveCancelled_ = true;
+            std::error_code ignored;
+            socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+        } else {
+            // A cancelled TLS stream, or a cancelled send, ends the whole connection.
+            closeNow();
+        }
+        throw ProxyError::network(ProxyFailure::cancelled);
+    }
+    throw ProxyError::network(ProxyFailure::from(error));
+}
+
+bool NetworkStream::hasPendingInput() const {
+    if (cancelled_ || receiveCancelled_ || ended_ || !socket_.is_open()) {
+        return true;
+    }
+    if (tls_ && (SSL_pending(tls_->ssl) > 0 || BIO_ctrl_pending(tls_->input) > 0)) {
+        return true;
+    }
+    pollfd watched{};
+    watched.fd = const_cast<asio::ip::tcp::socket&>(socket_).native_handle();
+    watched.events = POLLIN | POLLRDHUP;
+    return ::poll(&watched, 1, 0) != 0;
+}
+
+void NetworkStream::cancel() {
+    asio::dispatch(executor_, [self = shared_from_this()] { self->closeNow(); });
+}
+
+void NetworkStream::closeNow() {
+    cancelled_ = true;
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+}
+
+} // namespace meterly::proxy

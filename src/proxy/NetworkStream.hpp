@@ -1,0 +1,102 @@
+#pragma once
+
+#include "proxy/ByteStream.hpp"
+#include "proxy/ProxyConfiguration.hpp"
+
+#include <asio/any_io_executor.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ssl/context.hpp>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace meterly::proxy {
+
+// Where and how an outgoing connection is made; chosen by whoever opens it.
+struct UpstreamEndpoint {
+    std::string host;
+    std::uint16_t port = 0;
+    // Wrap the connection in TLS: `host` as the server name, "http/1.1" as the only ALPN protocol,
+    // the peer's certificate and host name checked against `tlsContext`'s trust store.
+    std::shared_ptr<asio::ssl::context> tlsContext;
+    // Limit for resolving, connecting and the TLS handshake together.
+    ProxyDuration connectTimeout = std::chrono::seconds(30);
+    // Idle time before TCP keep-alive probes start.
+    std::chrono::seconds keepAliveIdle{60};
+};
+
+// A TLS client context that verifies peers against the system's trust store (SSL_CERT_FILE and
+// SSL_CERT_DIR are honoured). Throws ProxyError::network(tlsFailure) if OpenSSL cannot build it.
+std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext();
+
+// One TCP connection, plain or inside TLS, as a byte source and sink. All of its operations run
+// on the executor of its socket (the owning session's strand); only cancel() may be called from
+// elsewhere. cancel() closes the connection. An operation cancelled by its awaiting coroutine (a
+// lost time-out race) ends the connection too: a TLS stream is closed at once; a plain stream
+// takes no further receives but may still send its owner's last reply before the owner closes it.
+// A stream is never reused for another exchange after a cancellation.
+class NetworkStream final : public ByteSource,
+                            public ByteSink,
+                            public std::enable_shared_from_this<NetworkStream> {
+public:
+    // An accepted client connection; ready as soon as start() is called.
+    static std::shared_ptr<NetworkStream> accepted(asio::ip::tcp::socket socket,
+                                                   std::size_t maximumReceive);
+    // An outgoing connection to `endpoint`, made by start().
+    static std::shared_ptr<NetworkStream>
+    outgoing(asio::any_io_executor executor, UpstreamEndpoint endpoint, std::size_t maximumReceive);
+
+    ~NetworkStream() override;
+    NetworkStream(const NetworkStream&) = delete;
+    NetworkStream& operator=(const NetworkStream&) = delete;
+
+    // Makes the connection ready: connects (and handshakes) an outgoing one. Throws
+    // ProxyError::network(...) on failure, ProxyError::cancelled if cancel() came first.
+    asio::awaitable<void> start();
+
+    // At most `maximumReceive` bytes; nullopt at the end of the stream. Throws
+    // ProxyError::network(...) on failure.
+    asio::awaitable<std::optional<Bytes>> receive() override;
+
+    // Writes all of `bytes`. Throws ProxyError::network(...) on failure.
+    asio::awaitable<void> send(ByteView bytes, bool isComplete) override;
+
+    // True when the peer has sent bytes or closed its side, as far as can be seen without
+    // waiting; a connection that is idle between requests should show neither.
+    bool hasPendingInput() const;
+
+    // Closes the connection; pending and later operations fail. Safe from any thread, never fails.
+    void cancel();
+
+    asio::any_io_executor executor() const { return executor_; }
+
+private:
+    NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
+                  std::size_t maximumReceive);
+
+    struct TLSSession;
+
+    asio::awaitable<std::error_code> connect();
+    asio::awaitable<std::error_code> flushTLSOutput();
+    asio::awaitable<std::error_code> fillTLSInput();
+    asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS();
+    [[noreturn]] void fail(const std::error_code& error, bool receiving);
+    void closeNow();
+
+    asio::any_io_executor executor_;
+    asio::ip::tcp::socket socket_;
+    std::optional<UpstreamEndpoint> endpoint_;
+    std::unique_ptr<TLSSession> tls_;
+    Bytes tlsInput_;
+    Bytes tlsOutput_;
+    std::size_t maximumReceive_;
+    Bytes receiveBuffer_;
+    bool cancelled_ = false;
+    bool ended_ = false;
+    bool receiveCancelled_ = false;
+};
+
+} // namespace meterly::proxy

@@ -1,0 +1,175 @@
+#include "proxy/ProxyServer.hpp"
+
+#include "proxy/ClientSession.hpp"
+#include "proxy/NetworkStream.hpp"
+#include "proxy/ProxyError.hpp"
+#include "proxy/ProxyLog.hpp"
+#include "proxy/ProxyUsageSource.hpp"
+
+#include <asio/co_spawn.hpp>
+#include <asio/dispatch.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+#include <future>
+#include <system_error>
+#include <utility>
+
+namespace meterly::proxy {
+
+namespace {
+
+constexpr auto noThrow = asio::experimental::as_tuple(asio::use_awaitable);
+
+} // namespace
+
+// What the accept loop needs; shared with it so that it lives as long as the loop.
+struct ProxyServer::Listener {
+    asio::io_context& io;
+    asio::strand<asio::io_context::executor_type> strand;
+    asio::ip::tcp::acceptor acceptor;
+    ProxyConfiguration configuration;
+    std::shared_ptr<ProxyUsageSource> usageSource;
+    std::shared_ptr<SessionRegistry> registry;
+    std::shared_ptr<asio::ssl::context> tlsContext;
+
+    static asio::awaitable<void> acceptLoop(std::shared_ptr<Listener> listener);
+    void admit(asio::ip::tcp::socket socket);
+};
+
+asio::awaitable<void> ProxyServer::Listener::acceptLoop(std::shared_ptr<Listener> listener) {
+    while (true) {
+        auto [error, socket] =
+            co_await listener->acceptor.async_accept(asio::make_strand(listener->io), noThrow);
+        if (error) {
+            if (error == asio::error::operation_aborted || !listener->acceptor.is_open()) {
+                co_return;
+            }
+            // A failed accept (out of descriptors, an aborted handshake) does not stop the
+            // server; a short pause keeps a persistent failure from spinning.
+            asio::steady_timer pause(listener->strand, std::chrono::milliseconds(50));
+            co_await pause.async_wait(noThrow);
+            continue;
+        }
+        listener->admit(std::move(socket));
+    }
+}
+
+void ProxyServer::Listener::admit(asio::ip::tcp::socket socket) {
+    std::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    auto stream = NetworkStream::accepted(std::move(socket), configuration.receiveChunkSize);
+    if (!registry->admit(stream, configuration.maximumConcurrentConnections)) {
+        ProxyLog::emit(ProxyLogEvent::clientRejectedAtCapacity());
+        stream->cancel();
+        return;
+    }
+    auto session = std::make_shared<ClientSession>(stream, configuration, usageSource, tlsContext);
+    asio::co_spawn(stream->executor(), ClientSession::run(std::move(session)),
+                   [registry = registry, stream](std::exception_ptr escaped) {
+                       if (escaped) {
+                           ProxyLog::emit(ProxyLogEvent::clientError(ProxyFailure::from(escaped)));
+                       }
+                       registry->remove(stream.get());
+                   });
+}
+
+ProxyServer::ProxyServer(ProxyConfiguration configuration,
+                         std::shared_ptr<ProxyUsageSource> usageSource, std::size_t threads)
+    : configuration_(std::move(configuration)), usageSource_(std::move(usageSource)) {
+    work_.emplace(io_.get_executor());
+    const std::size_t count = threads == 0 ? 1 : threads;
+    for (std::size_t i = 0; i < count; ++i) {
+        threads_.emplace_back([this] { io_.run(); });
+    }
+}
+
+ProxyServer::~ProxyServer() {
+    if (isRunning()) {
+        stop();
+    }
+    work_.reset();
+    io_.stop();
+    for (auto& thread : threads_) {
+        thread.join();
+    }
+}
+
+std::uint16_t ProxyServer::start() {
+    std::optional<ProxyFailure> failure;
+    std::uint16_t port = 0;
+    {
+        std::lock_guard guard(lock_);
+        if (boundPort_) {
+            return *boundPort_;
+        }
+        registry_->reopen();
+        try {
+            auto strand = asio::make_strand(io_);
+            asio::ip::tcp::acceptor acceptor(strand);
+            const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4::loopback(),
+                                                   configuration_.port);
+            acceptor.open(endpoint.protocol());
+            acceptor.set_option(asio::socket_base::reuse_address(true));
+            acceptor.bind(endpoint);
+            acceptor.listen(asio::socket_base::max_listen_connections);
+            port = acceptor.local_endpoint().port();
+            std::shared_ptr<asio::ssl::context> tlsContext;
+            if (configuration_.upstreamUsesTLS) {
+                tlsContext = makeUpstreamTLSContext();
+            }
+            listener_ = std::shared_ptr<Listener>(new Listener{io_, strand, std::move(acceptor),
+                                                               configuration_, usageSource_,
+                                                               registry_, std::move(tlsContext)});
+            boundPort_ = port;
+            asio::co_spawn(strand, Listener::acceptLoop(listener_), [](std::exception_ptr escaped) {
+                if (escaped) {
+                    ProxyLog::emit(ProxyLogEvent::listenerFailed(ProxyFailure::from(escaped)));
+                }
+            });
+        } catch (...) {
+            failure = ProxyFailure::from(std::current_exception());
+        }
+    }
+    if (failure) {
+        ProxyLog::emit(ProxyLogEvent::listenerFailed(*failure));
+        throw ProxyError::network(*failure);
+    }
+    ProxyLog::emit(ProxyLogEvent::listenerStarted(port));
+    return port;
+}
+
+void ProxyServer::stop() {
+    std::shared_ptr<Listener> listener;
+    {
+        std::lock_guard guard(lock_);
+        listener = std::move(listener_);
+        boundPort_.reset();
+    }
+    if (listener) {
+        std::promise<void> closed;
+        asio::dispatch(listener->strand, [&] {
+            std::error_code ignored;
+            listener->acceptor.close(ignored);
+            closed.set_value();
+        });
+        closed.get_future().wait();
+    }
+    registry_->cancelAll();
+    if (usageSource_) {
+        usageSource_->finish();
+    }
+    ProxyLog::emit(ProxyLogEvent::listenerStopped());
+}
+
+std::optional<std::uint16_t> ProxyServer::port() const {
+    std::lock_guard guard(lock_);
+    return boundPort_;
+}
+
+bool ProxyServer::isRunning() const {
+    std::lock_guard guard(lock_);
+    return listener_ != nullptr;
+}
+
+} // namespace meterly::proxy

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "proxy/ProxyConfiguration.hpp"
+#include "proxy/SessionRegistry.hpp"
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/ssl/context.hpp>
+#include <asio/strand.hpp>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace meterly::proxy {
+
+class ProxyUsageSource;
+
+// The proxy's listener on 127.0.0.1. It admits client connections up to the configured cap and
+// serves each with a ClientSession on a strand of its own, all on one io_context run by a small
+// pool of threads that the server owns. start() and stop() may be called from any thread but an
+// io thread of the server itself.
+class ProxyServer {
+public:
+    ProxyServer(ProxyConfiguration configuration, std::shared_ptr<ProxyUsageSource> usageSource,
+                std::size_t threads = 4);
+    // Stops the server and ends every session that is still running.
+    ~ProxyServer();
+    ProxyServer(const ProxyServer&) = delete;
+    ProxyServer& operator=(const ProxyServer&) = delete;
+
+    // Starts listening and returns the bound port (the system's choice for port 0). A second call
+    // returns the same port. Throws ProxyError::network(...) when the listener cannot start.
+    std::uint16_t start();
+
+    // Stops listening, cancels every live client connection and ends the usage source's streams.
+    // Never throws.
+    void stop();
+
+    // The bound port while running.
+    std::optional<std::uint16_t> port() const;
+    bool isRunning() const;
+
+    // The live client connections (admitted and not yet finished).
+    std::size_t liveSessionCount() const { return registry_->count(); }
+
+private:
+    struct Listener;
+
+    // The hint 1 keeps work that a handler posts (the start of a coroutine, a completion) on the
+    // thread that posted it instead of waking another thread for it: a hop between threads per
+    // step costs more than the relay's own work. The other threads still take every handler that
+    // arrives while this one is busy.
+    asio::io_context io_{1};
+    const ProxyConfiguration configuration_;
+    const std::shared_ptr<ProxyUsageSource> usageSource_;
+    const std::shared_ptr<SessionRegistry> registry_ = std::make_shared<SessionRegistry>();
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+    std::vector<std::thread> threads_;
+
+    mutable std::mutex lock_;
+    std::shared_ptr<Listener> listener_;
+    std::optional<std::uint16_t> boundPort_;
+};
+
+} // namespace meterly::proxy

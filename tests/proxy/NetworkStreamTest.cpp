@@ -1,0 +1,251 @@
+#include "proxy/NetworkStream.hpp"
+
+#include "proxy/ProxyError.hpp"
+#include "support/LocalTLSServer.hpp"
+#include "support/ScopedEnvironment.hpp"
+
+#include <asio/co_spawn.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
+#include <asio/io_context.hpp>
+#include <asio/read.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/strand.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/use_future.hpp>
+#include <asio/write.hpp>
+#include <gtest/gtest.h>
+
+namespace meterly::proxy {
+namespace {
+
+using testing::LocalTLSServer;
+using testing::ScopedEnvironment;
+using testing::UpstreamConnection;
+
+template <typename T>
+T run(asio::io_context& io, asio::awaitable<T> work) {
+    auto result = asio::co_spawn(io, std::move(work), asio::use_future);
+    io.run();
+    io.restart();
+    return result.get();
+}
+
+void echoHello(UpstreamConnection& connection, const testing::HTTPMessage&) {
+    connection.write(testing::cannedResponse(200, "OK", {}, "hello"));
+}
+
+UpstreamEndpoint endpointFor(std::uint16_t port, std::string host = "localhost") {
+    UpstreamEndpoint endpoint;
+    endpoint.host = std::move(host);
+    endpoint.port = port;
+    endpoint.tlsContext = makeUpstreamTLSContext();
+    return endpoint;
+}
+
+ProxyError startFailure(asio::io_context& io, std::shared_ptr<NetworkStream> stream) {
+    try {
+        run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<void> {
+            co_await s->start();
+        }(std::move(stream)));
+    } catch (const ProxyError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "start() succeeded";
+    return ProxyError::cancelled();
+}
+
+TEST(NetworkStreamTest, TalksTLSWithServerNameAndALPNToATrustedServer) {
+    LocalTLSServer server(echoHello);
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    for (const std::string host : {"localhost", "127.0.0.1"}) {
+        asio::io_context io;
+        auto stream =
+            NetworkStream::outgoing(asio::make_strand(io), endpointFor(server.port(), host), 32768);
+        const auto received =
+            run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::string> {
+                co_await s->start();
+                co_await s->send(asBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+                std::string all;
+                while (all.find("hello") == std::string::npos) {
+                    auto bytes = co_await s->receive();
+                    if (!bytes) {
+                        break;
+                    }
+                    all += asText(*bytes);
+                }
+                s->cancel();
+                co_return all;
+            }(stream));
+        EXPECT_EQ(received, testing::cannedResponse(200, "OK", {}, "hello")) << host;
+    }
+    // An address is never sent as a server name.
+    EXPECT_EQ(server.serverNames(), std::vector<std::string>{"localhost"});
+    const std::vector<std::string> http11{"http/1.1"};
+    EXPECT_EQ(server.offeredProtocols(), (std::vector{http11, http11}));
+}
+
+TEST(NetworkStreamTest, RefusesServersThatFailVerification) {
+    LocalTLSServer wrongName(echoHello, {"DNS:elsewhere.test"});
+    LocalTLSServer trusted(echoHello);
+    {
+        ScopedEnvironment trust("SSL_CERT_FILE", wrongName.certificateFile().string());
+        asio::io_context io;
+        EXPECT_EQ(startFailure(io, NetworkStream::outgoing(io.get_executor(),
+                                                           endpointFor(wrongName.port()), 1024)),
+                  ProxyError::network(ProxyFailure::tlsFailure));
+    }
+    {
+        // A certificate the trust store does not hold.
+        ScopedEnvironment trust("SSL_CERT_FILE", wrongName.certificateFile().string());
+        asio::io_context io;
+        EXPECT_EQ(startFailure(io, NetworkStream::outgoing(io.get_executor(),
+                                                           endpointFor(trusted.port()), 1024)),
+                  ProxyError::network(ProxyFailure::tlsFailure));
+    }
+    EXPECT_TRUE(wrongName.requests().empty());
+    EXPECT_TRUE(trusted.requests().empty());
+}
+
+TEST(NetworkStreamTest, ConnectingToAClosedPortIsRefused) {
+    std::uint16_t port;
+    {
+        asio::io_context io;
+        asio::ip::tcp::acceptor probe(io, {asio::ip::address_v4::loopback(), 0});
+        port = probe.local_endpoint().port();
+    }
+    asio::io_context io;
+    EXPECT_EQ(startFailure(io, NetworkStream::outgoing(io.get_executor(), endpointFor(port), 1024)),
+              ProxyError::network(ProxyFailure::connectionRefused));
+}
+
+class AcceptedStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        client_.connect(acceptor_.local_endpoint());
+        stream_ = NetworkStream::accepted(acceptor_.accept(), 8);
+    }
+
+    asio::io_context io_;
+    asio::ip::tcp::acceptor acceptor_{io_, {asio::ip::address_v4::loopback(), 0}};
+    asio::ip::tcp::socket client_{io_};
+    std::shared_ptr<NetworkStream> stream_;
+};
+
+TEST_F(AcceptedStreamTest, ReceivesInBoundedPiecesThenTheEnd) {
+    asio::write(client_, asio::buffer(std::string("0123456789")));
+    client_.shutdown(asio::ip::tcp::socket::shutdown_send);
+    const auto pieces =
+        run(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::vector<std::string>> {
+            co_await s->start();
+            std::vector<std::string> got;
+            while (true) {
+                auto bytes = co_await s->receive();
+                if (!bytes) {
+                    break;
+                }
+                got.emplace_back(asText(*bytes));
+            }
+            // The end stays the end.
+            auto after = co_await s->receive();
+            EXPECT_EQ(after, std::nullopt);
+            co_return got;
+        }(stream_));
+    std::string joined;
+    for (const auto& piece : pieces) {
+        EXPECT_LE(piece.size(), 8U);
+        joined += piece;
+    }
+    EXPECT_EQ(joined, "0123456789");
+}
+
+TEST_F(AcceptedStreamTest, CancelWakesAPendingReceiveAndFailsEveryLaterOperation) {
+    asio::steady_timer later(io_);
+    later.expires_after(std::chrono::milliseconds(1));
+    later.async_wait([this](std::error_code) { stream_->cancel(); });
+    const auto failures =
+        run(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::vector<ProxyError>> {
+            std::vector<ProxyError> got;
+            try {
+                co_await s->receive();
+            } catch (const ProxyError& error) {
+                got.push_back(error);
+            }
+            try {
+                co_await s->send(asBytes("x"), false);
+            } catch (const ProxyError& error) {
+                got.push_back(error);
+            }
+            try {
+                co_await s->start();
+            } catch (const ProxyError& error) {
+                got.push_back(error);
+            }
+            co_return got;
+        }(stream_));
+    EXPECT_EQ(failures,
+              (std::vector{ProxyError::network(ProxyFailure::cancelled),
+                           ProxyError::network(ProxyFailure::cancelled), ProxyError::cancelled()}));
+    // The peer sees the connection end.
+    char byte;
+    std::error_code error;
+    client_.read_some(asio::buffer(&byte, 1), error);
+    EXPECT_EQ(error, asio::error::eof);
+}
+
+// Races one receive against a 1 ms timer that wins (nothing is ever sent), then reports how the
+// stream takes a further receive and a send.
+asio::awaitable<std::pair<bool, bool>> loseARace(std::shared_ptr<NetworkStream> s) {
+    using namespace asio::experimental::awaitable_operators;
+    asio::steady_timer deadline(co_await asio::this_coro::executor);
+    deadline.expires_after(std::chrono::milliseconds(1));
+    auto outcome = co_await ([](std::shared_ptr<NetworkStream> inner) -> asio::awaitable<bool> {
+        try {
+            co_await inner->receive();
+        } catch (const ProxyError&) {
+        }
+        co_return true;
+    }(s) || deadline.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
+    EXPECT_EQ(outcome.index(), 1U);
+    bool receiveFailed = false;
+    try {
+        co_await s->receive();
+    } catch (const ProxyError& error) {
+        receiveFailed = error == ProxyError::network(ProxyFailure::cancelled);
+    }
+    bool sent = true;
+    try {
+        co_await s->send(asBytes("last words"), false);
+    } catch (const ProxyError& error) {
+        EXPECT_EQ(error, ProxyError::network(ProxyFailure::cancelled));
+        sent = false;
+    }
+    co_return std::pair{receiveFailed, sent};
+}
+
+TEST_F(AcceptedStreamTest, ALostRaceEndsReceivingButLeavesRoomForAReply) {
+    const auto [receiveFailed, sent] = run(io_, loseARace(stream_));
+    EXPECT_TRUE(receiveFailed);
+    EXPECT_TRUE(sent);
+    std::string reply(10, '\0');
+    asio::read(client_, asio::buffer(reply));
+    EXPECT_EQ(reply, "last words");
+}
+
+TEST(NetworkStreamTest, ALostRaceClosesATLSStream) {
+    LocalTLSServer server(echoHello);
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    asio::io_context io;
+    auto stream = NetworkStream::outgoing(io.get_executor(), endpointFor(server.port()), 1024);
+    const auto [receiveFailed, sent] =
+        run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::pair<bool, bool>> {
+            co_await s->start();
+            co_return co_await loseARace(s);
+        }(stream));
+    EXPECT_TRUE(receiveFailed);
+    EXPECT_FALSE(sent);
+    server.waitForClosedConnections(1);
+}
+
+} // namespace
+} // namespace meterly::proxy
