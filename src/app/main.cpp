@@ -1,8 +1,9 @@
-#include <cstdio>
+#include "app/MeterlyMain.hpp"
 
-int main() {
-    std::fputs("Meterly: this build has the proxy's HTTP core and usage model; "
-               "the proxy role comes next.\n",
-               stderr);
-    return 2;
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    return meterly::app::MeterlyMain::main(arguments);
 }

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "config/Environment.hpp"
+
+#include <filesystem>
+
+namespace meterly::app {
+
+// The current user's home folder: $HOME when it is an absolute path, else the password database's
+// entry for the real user, else "/".
+std::filesystem::path homeDirectory(const config::EnvironmentLookup& environment);
+
+} // namespace meterly::app

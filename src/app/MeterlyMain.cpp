@@ -1,0 +1,64 @@
+#include "app/MeterlyMain.hpp"
+
+#include "app/HomeDirectory.hpp"
+#include "app/ProxyRole.hpp"
+#include "config/ProxyInstaller.hpp"
+#include "config/SystemdUserBackend.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+
+namespace meterly::app {
+namespace {
+
+// One write(2) per line, retried until every byte is out.
+void writeToStandardError(std::string_view line) {
+    while (!line.empty()) {
+        ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        line.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+} // namespace
+
+bool MeterlyMain::isProxyRole(std::span<const std::string> arguments) {
+    return std::find(arguments.begin(), arguments.end(), "--proxy") != arguments.end();
+}
+
+int MeterlyMain::main(std::span<const std::string> arguments) {
+    if (!isProxyRole(arguments)) {
+        writeToStandardError("Meterly: the tray application is not part of this build yet; "
+                             "run with --proxy for the proxy role.\n");
+        return 2;
+    }
+    // Taken before anything else, so that a later deletion cannot change what "our own
+    // executable" means.
+    auto executable = config::ProxyInstaller::runningExecutablePath().value_or(std::string());
+    if (executable.empty() && !arguments.empty()) {
+        std::error_code error;
+        auto resolved = std::filesystem::canonical(arguments.front(), error);
+        executable = error ? std::string() : resolved.string();
+    }
+    auto environment = config::processEnvironment();
+    ProxyRole::Context context{
+        .arguments = {arguments.begin(), arguments.end()},
+        .environment = environment,
+        .homeDirectory = homeDirectory(environment),
+        .executablePath = executable,
+        .writeError = writeToStandardError,
+        .serviceBackend = config::SystemdUserBackend::standard(),
+    };
+    return ProxyRole::run(context);
+}
+
+} // namespace meterly::app

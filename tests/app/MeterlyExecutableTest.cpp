@@ -1,0 +1,184 @@
+// The meterly executable itself, started as a child process with a temporary home.
+#include "support/ChildProcess.hpp"
+#include "support/HTTPTestMessages.hpp"
+#include "support/TempDir.hpp"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace meterly::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A listening socket on 127.0.0.1 that holds a port for as long as it lives.
+class HeldPort {
+public:
+    HeldPort() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd_, 1), 0);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~HeldPort() { ::close(fd_); }
+    std::uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// A port that was free a moment ago.
+std::uint16_t freePort() {
+    return HeldPort().port();
+}
+
+// One request on a fresh connection; the response as read.
+std::optional<HTTPMessage> ask(std::uint16_t port, const std::string& method,
+                               const std::string& target) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    MessageReader reader(
+        [fd](char* data, std::size_t size) -> long { return ::recv(fd, data, size, 0); });
+    auto response = reader.readResponse(method);
+    ::close(fd);
+    return response;
+}
+
+class MeterlyExecutableTest : public ::testing::Test {
+protected:
+    // Starts meterly with the given arguments after the program name and the given variables on
+    // top of a minimal environment whose home is the temporary folder.
+    std::unique_ptr<ChildProcess> start(std::vector<std::string> arguments,
+                                        std::vector<std::string> variables = {}) {
+        arguments.insert(arguments.begin(), METERLY_EXECUTABLE);
+        std::vector<std::string> environment = {
+            "HOME=" + home_.path().string(),
+            "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
+            "PATH=/usr/bin:/bin",
+            "ASAN_OPTIONS=detect_leaks=0",
+        };
+        environment.insert(environment.end(), variables.begin(), variables.end());
+        return std::make_unique<ChildProcess>(arguments, environment);
+    }
+
+    void writeSettingsPort(std::uint16_t port) {
+        home_.write(".claude/settings.json", R"({"env":{"ANTHROPIC_BASE_URL":"http://127.0.0.1:)" +
+                                                 std::to_string(port) + R"("}})");
+    }
+
+    // The port named by a listening line, or nullopt for any other line.
+    static std::optional<std::uint16_t> listeningPort(const std::optional<std::string>& line) {
+        static const std::regex pattern("Meterly proxy listening on 127\\.0\\.0\\.1:([0-9]+)\n");
+        std::smatch match;
+        if (!line || !std::regex_match(*line, match, pattern)) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint16_t>(std::stoi(match[1]));
+    }
+
+    TempDir home_;
+};
+
+TEST_F(MeterlyExecutableTest, ListensOnThePortTheSystemChoosesAndAnswersItsOwnRoutes) {
+    auto proxy = start({"--proxy", "--port", "0"});
+    auto port = listeningPort(proxy->readErrorLine(20s));
+    ASSERT_TRUE(port.has_value());
+    ASSERT_NE(*port, 0);
+
+    auto health = ask(*port, "HEAD", "/api/hello");
+    ASSERT_TRUE(health.has_value());
+    EXPECT_EQ(health->status(), 200);
+    EXPECT_TRUE(health->body.empty());
+
+    auto status = ask(*port, "GET", "/__meterly/status");
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->status(), 200);
+    auto document = nlohmann::json::parse(status->body);
+    EXPECT_EQ(document.at("requestsSeen"), 0);
+
+    proxy->kill(SIGTERM);
+    EXPECT_EQ(proxy->wait(), 128 + SIGTERM);
+}
+
+TEST_F(MeterlyExecutableTest, APortInUseGivesTheBindFailureLineAndStatusOne) {
+    HeldPort held;
+    auto proxy = start({"--proxy", "--port", std::to_string(held.port())});
+    EXPECT_EQ(proxy->readErrorToEnd(), "Meterly proxy failed to bind port " +
+                                           std::to_string(held.port()) +
+                                           ": network(addressInUse)\n");
+    EXPECT_EQ(proxy->wait(), 1);
+}
+
+TEST_F(MeterlyExecutableTest, PortComesFromTheArgumentThenTheVariableThenTheSettings) {
+    const auto argumentPort = freePort();
+    const auto variablePort = freePort();
+    const auto settingsPort = freePort();
+    writeSettingsPort(settingsPort);
+    const std::string variable = "METERLY_PORT=" + std::to_string(variablePort);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::vector<std::string> variables;
+        std::uint16_t expected;
+    };
+    const std::vector<Case> cases = {
+        {{"--proxy", "--port", std::to_string(argumentPort)}, {variable}, argumentPort},
+        {{"--proxy", "--port", "70000"}, {variable}, variablePort},
+        {{"--proxy", "--port"}, {"METERLY_PORT="}, settingsPort},
+        {{"--proxy"}, {"METERLY_PORT=abc"}, settingsPort},
+    };
+    for (const auto& c : cases) {
+        auto proxy = start(c.arguments, c.variables);
+        EXPECT_EQ(listeningPort(proxy->readErrorLine(20s)), c.expected)
+            << ::testing::PrintToString(c.arguments) << ::testing::PrintToString(c.variables);
+    }
+}
+
+TEST_F(MeterlyExecutableTest, WithNoPortAnywhereTheInstallationDefaultIsUsed) {
+    // The default port may be taken on this machine; either line names it.
+    for (const auto& [variables, port] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, "8787"}, {{"METERLY_INSTALL=dev"}, "8900"}}) {
+        auto proxy = start({"--proxy"}, variables);
+        auto line = proxy->readErrorLine(20s);
+        ASSERT_TRUE(line.has_value());
+        EXPECT_TRUE(*line == "Meterly proxy listening on 127.0.0.1:" + port + "\n" ||
+                    line->rfind("Meterly proxy failed to bind port " + port + ": ", 0) == 0)
+            << *line;
+    }
+}
+
+TEST_F(MeterlyExecutableTest, WithoutProxyTheTrayRoleIsNotBuiltYet) {
+    auto app = start({"--port", "9999"});
+    auto output = app->readErrorToEnd();
+    EXPECT_NE(output.find("tray application is not part of this build"), std::string::npos);
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
+    EXPECT_EQ(app->wait(), 2);
+}
+
+} // namespace
+} // namespace meterly::testing
