@@ -45,9 +45,10 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     }
 }
 
-// A piece of a dotted address: decimal digits only, within 16 bits.
+// A piece of a dotted address: decimal digits only, within 16 bits. Leading zeros are allowed
+// in any number.
 std::optional<unsigned> dottedPiece(std::string_view piece) {
-    if (piece.empty() || piece.size() > 5) {
+    if (piece.empty()) {
         return std::nullopt;
     }
     unsigned value = 0;
@@ -56,9 +57,9 @@ std::optional<unsigned> dottedPiece(std::string_view piece) {
             return std::nullopt;
         }
         value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value > 0xFFFF) {
-        return std::nullopt;
+        if (value > 0xFFFF) {
+            return std::nullopt;
+        }
     }
     return value;
 }

@@ -134,6 +134,8 @@ TEST(ClaudeSettingsFileLoopbackTest, RecognisesTheLocalMachineOnly) {
         {"http://127.0.0.1", true},
         {"https://127.8.9.10/v1", true},
         {"http://127.000.000.001:1", true},
+        {"http://000127.0.0.0000001:1", true},
+        {"http://127.0.0.4294967297", false},
         {"http://localhost:8787", true},
         {"http://LocalHost/", true},
         {"http://[::1]:8787", true},
