@@ -1,5 +1,7 @@
 #include "history/ProjectRootResolver.hpp"
 
+#include "core/FileDescriptor.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string_view>
@@ -100,24 +102,22 @@ bool isValidUTF8(std::string_view text) {
 // The contents of a regular file of at most `limit` bytes. Anything else (a folder, a FIFO, a
 // device, a longer file) gives none, and opening never blocks.
 std::optional<std::string> readSmallRegularFile(const fs::path& path, std::size_t limit) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    core::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) {
         return std::nullopt;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
     std::string contents;
     char buffer[8192];
     while (true) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) {
             continue;
         }
         if (count < 0) {
-            ::close(fd);
             return std::nullopt;
         }
         if (count == 0) {
@@ -125,11 +125,9 @@ std::optional<std::string> readSmallRegularFile(const fs::path& path, std::size_
         }
         contents.append(buffer, static_cast<std::size_t>(count));
         if (contents.size() > limit) {
-            ::close(fd);
             return std::nullopt;
         }
     }
-    ::close(fd);
     return contents;
 }
 
