@@ -1,6 +1,7 @@
 #include "history/ProjectRootResolver.hpp"
 
 #include "core/FileDescriptor.hpp"
+#include "history/TranscriptScanner.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,15 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "." and ".." removed and no trailing separator, without touching the file system.
-fs::path standardised(const fs::path& path) {
-    fs::path normal = path.lexically_normal();
-    if (!normal.has_filename() && normal.has_relative_path()) {
-        normal = normal.parent_path();
-    }
-    return normal;
-}
-
 // Absolute, standardised and with every link that exists resolved. A path that does not exist
 // keeps its missing tail as written.
 fs::path resolvedLocation(const fs::path& path) {
@@ -32,12 +24,12 @@ fs::path resolvedLocation(const fs::path& path) {
     if (error) {
         absolute = path;
     }
-    fs::path normal = standardised(absolute);
+    fs::path normal = TranscriptScanner::standardize(absolute);
     fs::path resolved = fs::weakly_canonical(normal, error);
     if (error) {
         return normal;
     }
-    return standardised(resolved);
+    return TranscriptScanner::standardize(resolved);
 }
 
 bool isBlank(char c) {
@@ -188,7 +180,7 @@ std::optional<std::string> ProjectRootResolver::mainRepository(const fs::path& g
     if (!rest.starts_with('/')) {
         target = gitFile.parent_path() / target;
     }
-    target = standardised(target);
+    target = TranscriptScanner::standardize(target);
     const fs::path worktrees = target.parent_path();
     const fs::path gitFolder = worktrees.parent_path();
     if (worktrees.filename() != "worktrees" || gitFolder.filename() != ".git") {
