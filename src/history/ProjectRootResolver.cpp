@@ -1,6 +1,7 @@
 #include "history/ProjectRootResolver.hpp"
 
 #include "core/FileDescriptor.hpp"
+#include "core/UTF8.hpp"
 #include "history/TranscriptScanner.hpp"
 
 #include <cerrno>
@@ -48,47 +49,6 @@ std::string_view trimmed(std::string_view text, bool (*trim)(char)) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-bool isValidUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t point = 0;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-            point = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-            point = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-            point = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (next & 0x3F);
-        }
-        bool overlong = (length == 2 && point < 0x80) || (length == 3 && point < 0x800) ||
-                        (length == 4 && point < 0x10000);
-        if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 // The contents of a regular file of at most `limit` bytes. Anything else (a folder, a FIFO, a
@@ -164,7 +124,7 @@ std::string ProjectRootResolver::resolve(const std::string& path) const {
 
 std::optional<std::string> ProjectRootResolver::mainRepository(const fs::path& gitFile) {
     auto contents = readSmallRegularFile(gitFile, maxGitFileBytes);
-    if (!contents || !isValidUTF8(*contents)) {
+    if (!contents || !core::utf8::isValid(*contents)) {
         return std::nullopt;
     }
     constexpr std::string_view prefix = "gitdir:";
