@@ -34,4 +34,11 @@ inline TreeTotals totalsOf(const history::TranscriptScanner::ScanResult& scan) {
     return totals;
 }
 
+// The totals the generator wrote beside the tree at `root`.
+TreeTotals readTotals(const std::filesystem::path& root);
+
+// Generates the tree at `root` once and keeps it for later runs while its shape is unchanged
+// (`fresh` makes it anew all the same); the totals of the tree either way.
+TreeTotals ensureTree(const std::filesystem::path& root, const TreeShape& shape, bool fresh);
+
 } // namespace meterly::bench

@@ -1,5 +1,7 @@
 #include "config/FileOps.hpp"
 
+#include "core/FileDescriptor.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
@@ -16,27 +18,7 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports a failure of the close itself (a late write error).
-    int close() {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
+using core::FileDescriptor;
 
 void writeAll(int fd, std::string_view bytes, const std::string& what) {
     while (!bytes.empty()) {

@@ -1,5 +1,7 @@
 #include "config/UTF8.hpp"
 
+#include "core/UTF8.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -7,63 +9,7 @@ namespace meterly::config::utf8 {
 
 namespace {
 
-struct Decoded {
-    char32_t scalar = 0;
-    std::size_t length = 0; // bytes consumed
-    bool valid = false;
-};
-
-// Decodes one scalar at `at`. An ill-formed sequence reports the length of its maximal subpart
-// (at least one byte), so that decoding can go on after it.
-Decoded decodeOne(std::string_view bytes, std::size_t at) {
-    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
-    const std::uint8_t lead = byte(at);
-    if (lead < 0x80) {
-        return {lead, 1, true};
-    }
-    std::size_t need = 0;
-    char32_t scalar = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        need = 1;
-        scalar = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        need = 2;
-        scalar = lead & 0x0F;
-        if (lead == 0xE0) {
-            low = 0xA0;
-        } else if (lead == 0xED) {
-            high = 0x9F;
-        }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        need = 3;
-        scalar = lead & 0x07;
-        if (lead == 0xF0) {
-            low = 0x90;
-        } else if (lead == 0xF4) {
-            high = 0x8F;
-        }
-    } else {
-        return {0, 1, false};
-    }
-    std::size_t length = 1;
-    for (std::size_t k = 0; k < need; ++k) {
-        const std::size_t i = at + length;
-        if (i >= bytes.size()) {
-            return {0, length, false};
-        }
-        const std::uint8_t next = byte(i);
-        const std::uint8_t min = k == 0 ? low : 0x80;
-        const std::uint8_t max = k == 0 ? high : 0xBF;
-        if (next < min || next > max) {
-            return {0, length, false};
-        }
-        scalar = (scalar << 6) | (next & 0x3F);
-        ++length;
-    }
-    return {scalar, length, true};
-}
+using core::utf8::decodeOne;
 
 bool isWhitespaceOrNewline(char32_t c) {
     switch (c) {
@@ -88,17 +34,6 @@ bool isWhitespaceOrNewline(char32_t c) {
 }
 
 } // namespace
-
-bool isValid(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        auto decoded = decodeOne(bytes, at);
-        if (!decoded.valid) {
-            return false;
-        }
-        at += decoded.length;
-    }
-    return true;
-}
 
 std::string decodeLossy(std::string_view bytes) {
     if (isValid(bytes)) {

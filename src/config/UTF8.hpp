@@ -1,13 +1,13 @@
 #pragma once
 
+#include "core/UTF8.hpp"
+
 #include <string>
 #include <string_view>
 
 namespace meterly::config::utf8 {
 
-// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past
-// U+10FFFF).
-bool isValid(std::string_view bytes);
+using core::utf8::isValid;
 
 // The bytes with every ill-formed sequence replaced by U+FFFD (one per maximal invalid subpart).
 std::string decodeLossy(std::string_view bytes);

@@ -26,6 +26,24 @@ std::optional<std::tm> local(std::time_t seconds) {
     return fields;
 }
 
+// A date as whole seconds together with the local clock's reading of them.
+struct LocalTime {
+    std::time_t seconds;
+    std::tm fields;
+};
+
+std::optional<LocalTime> localTime(core::Date date) {
+    auto seconds = wholeSeconds(date);
+    if (!seconds) {
+        return std::nullopt;
+    }
+    auto fields = local(*seconds);
+    if (!fields) {
+        return std::nullopt;
+    }
+    return LocalTime{*seconds, *fields};
+}
+
 bool sameDay(const std::tm& a, const std::tm& b) {
     return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday;
 }
@@ -41,27 +59,20 @@ std::optional<core::Date> Calendar::addingHours(core::Date date, std::int64_t ho
 }
 
 std::optional<core::Date> LocalCalendar::startOfHour(core::Date date) const {
-    auto seconds = wholeSeconds(date);
-    if (!seconds) {
+    auto now = localTime(date);
+    if (!now) {
         return std::nullopt;
     }
-    auto fields = local(*seconds);
-    if (!fields) {
-        return std::nullopt;
-    }
-    return static_cast<core::Date>(*seconds - fields->tm_min * 60 - fields->tm_sec);
+    return static_cast<core::Date>(now->seconds - now->fields.tm_min * 60 - now->fields.tm_sec);
 }
 
 std::optional<core::Date> LocalCalendar::startOfDay(core::Date date) const {
-    auto seconds = wholeSeconds(date);
-    if (!seconds) {
+    auto now = localTime(date);
+    if (!now) {
         return std::nullopt;
     }
-    auto fields = local(*seconds);
-    if (!fields) {
-        return std::nullopt;
-    }
-    std::tm midnight = *fields;
+    const std::tm& fields = now->fields;
+    std::tm midnight = fields;
     midnight.tm_hour = 0;
     midnight.tm_min = 0;
     midnight.tm_sec = 0;
@@ -73,14 +84,14 @@ std::optional<core::Date> LocalCalendar::startOfDay(core::Date date) const {
     }
     // Where the clock skips midnight, mktime may answer an instant of the day before; the day
     // then begins where the clock would have shown midnight, which is the moment of the change.
-    if (!sameDay(*shown, *fields)) {
+    if (!sameDay(*shown, fields)) {
         start += 86400 - (shown->tm_hour * 3600 + shown->tm_min * 60 + shown->tm_sec);
         shown = local(start);
-        if (!shown || !sameDay(*shown, *fields)) {
+        if (!shown || !sameDay(*shown, fields)) {
             return std::nullopt;
         }
     }
-    if (start > *seconds) {
+    if (start > now->seconds) {
         return std::nullopt;
     }
     return static_cast<core::Date>(start);

@@ -1,5 +1,9 @@
 #include "history/ProjectRootResolver.hpp"
 
+#include "core/FileDescriptor.hpp"
+#include "core/UTF8.hpp"
+#include "history/TranscriptScanner.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string_view>
@@ -13,15 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "." and ".." removed and no trailing separator, without touching the file system.
-fs::path standardised(const fs::path& path) {
-    fs::path normal = path.lexically_normal();
-    if (!normal.has_filename() && normal.has_relative_path()) {
-        normal = normal.parent_path();
-    }
-    return normal;
-}
-
 // Absolute, standardised and with every link that exists resolved. A path that does not exist
 // keeps its missing tail as written.
 fs::path resolvedLocation(const fs::path& path) {
@@ -30,12 +25,12 @@ fs::path resolvedLocation(const fs::path& path) {
     if (error) {
         absolute = path;
     }
-    fs::path normal = standardised(absolute);
+    fs::path normal = TranscriptScanner::standardize(absolute);
     fs::path resolved = fs::weakly_canonical(normal, error);
     if (error) {
         return normal;
     }
-    return standardised(resolved);
+    return TranscriptScanner::standardize(resolved);
 }
 
 bool isBlank(char c) {
@@ -56,68 +51,25 @@ std::string_view trimmed(std::string_view text, bool (*trim)(char)) {
     return text;
 }
 
-bool isValidUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t point = 0;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-            point = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-            point = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-            point = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            point = (point << 6) | (next & 0x3F);
-        }
-        bool overlong = (length == 2 && point < 0x80) || (length == 3 && point < 0x800) ||
-                        (length == 4 && point < 0x10000);
-        if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 // The contents of a regular file of at most `limit` bytes. Anything else (a folder, a FIFO, a
 // device, a longer file) gives none, and opening never blocks.
 std::optional<std::string> readSmallRegularFile(const fs::path& path, std::size_t limit) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    core::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) {
         return std::nullopt;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
     std::string contents;
     char buffer[8192];
     while (true) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) {
             continue;
         }
         if (count < 0) {
-            ::close(fd);
             return std::nullopt;
         }
         if (count == 0) {
@@ -125,11 +77,9 @@ std::optional<std::string> readSmallRegularFile(const fs::path& path, std::size_
         }
         contents.append(buffer, static_cast<std::size_t>(count));
         if (contents.size() > limit) {
-            ::close(fd);
             return std::nullopt;
         }
     }
-    ::close(fd);
     return contents;
 }
 
@@ -174,7 +124,7 @@ std::string ProjectRootResolver::resolve(const std::string& path) const {
 
 std::optional<std::string> ProjectRootResolver::mainRepository(const fs::path& gitFile) {
     auto contents = readSmallRegularFile(gitFile, maxGitFileBytes);
-    if (!contents || !isValidUTF8(*contents)) {
+    if (!contents || !core::utf8::isValid(*contents)) {
         return std::nullopt;
     }
     constexpr std::string_view prefix = "gitdir:";
@@ -190,7 +140,7 @@ std::optional<std::string> ProjectRootResolver::mainRepository(const fs::path& g
     if (!rest.starts_with('/')) {
         target = gitFile.parent_path() / target;
     }
-    target = standardised(target);
+    target = TranscriptScanner::standardize(target);
     const fs::path worktrees = target.parent_path();
     const fs::path gitFolder = worktrees.parent_path();
     if (worktrees.filename() != "worktrees" || gitFolder.filename() != ".git") {

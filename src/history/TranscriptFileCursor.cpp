@@ -1,5 +1,7 @@
 #include "history/TranscriptFileCursor.hpp"
 
+#include "core/FileDescriptor.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,21 +13,7 @@
 namespace meterly::history {
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using core::FileDescriptor;
 
 int openForReading(const std::filesystem::path& path) {
     // Without blocking: a FIFO put where a transcript was must not stall the scan.

@@ -1,20 +1,10 @@
 #include "history/UsageHistoryStore.hpp"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace meterly::history {
 
-EnvironmentLookup processEnvironment() {
-    return [](const std::string& name) -> std::optional<std::string> {
-        if (const char* value = std::getenv(name.c_str())) {
-            return std::string(value);
-        }
-        return std::nullopt;
-    };
-}
-
-std::filesystem::path UsageHistoryStore::defaultRoot(const EnvironmentLookup& environment,
+std::filesystem::path UsageHistoryStore::defaultRoot(const core::EnvironmentLookup& environment,
                                                      const std::filesystem::path& homeFolder) {
     if (environment) {
         if (auto configured = environment("CLAUDE_CONFIG_DIR");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Environment.hpp"
 #include "core/Time.hpp"
 #include "history/Calendar.hpp"
 #include "history/ScanSummary.hpp"
@@ -17,12 +18,6 @@
 
 namespace meterly::history {
 
-// Looks up one environment variable; none when it is not set.
-using EnvironmentLookup = std::function<std::optional<std::string>(const std::string& name)>;
-
-// The process's own environment.
-EnvironmentLookup processEnvironment();
-
 // The one way into the transcript history: scans Claude Code's transcripts incrementally on
 // every refresh, feeds what is new to the aggregator and hands out reports. Every operation
 // runs under one lock, so a refresh and the report that follows it are never interleaved with
@@ -32,7 +27,7 @@ public:
     // Claude Code's projects folder: "projects" in the folder that CLAUDE_CONFIG_DIR names when
     // it is set and not empty (as written: no tilde expansion, a relative path counts from the
     // current folder), else ".claude/projects" in the home folder.
-    static std::filesystem::path defaultRoot(const EnvironmentLookup& environment,
+    static std::filesystem::path defaultRoot(const core::EnvironmentLookup& environment,
                                              const std::filesystem::path& homeFolder);
 
     // Nothing is read here. `retention` is how far back from the newest response the windows

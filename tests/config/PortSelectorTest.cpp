@@ -1,6 +1,6 @@
 #include "config/PortSelector.hpp"
 
-#include "support/HttpResponder.hpp"
+#include "support/LocalHTTPServer.hpp"
 
 #include <gtest/gtest.h>
 #include <memory>

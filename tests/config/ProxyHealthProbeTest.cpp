@@ -1,15 +1,25 @@
 #include "config/ProxyHealthProbe.hpp"
 
-#include "support/HttpResponder.hpp"
+#include "support/LocalHTTPServer.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace meterly::config {
 namespace {
 
-using testing::HttpResponder;
+using ::testing::ElementsAre;
+using testing::LocalHTTPServer;
 using testing::ReservedPort;
+using ::testing::StartsWith;
+
+// Answers every request with `status` and no body, as a running proxy would.
+LocalHTTPServer::Responder answering(int status) {
+    return [status](const std::string&) {
+        return LocalHTTPServer::reply("HTTP/1.1 " + std::to_string(status) + " Status", "");
+    };
+}
 
 TEST(ProxyHealthProbeTest, OnlyASuccessfulStatusIsHealthy) {
     struct Case {
@@ -18,10 +28,10 @@ TEST(ProxyHealthProbeTest, OnlyASuccessfulStatusIsHealthy) {
     };
     for (auto c :
          {Case{200, true}, Case{204, true}, Case{404, false}, Case{500, false}, Case{302, false}}) {
-        HttpResponder proxy(c.status);
+        LocalHTTPServer proxy(answering(c.status));
         ProxyHealthProbe probe(proxy.port(), "127.0.0.1", 1, 0.5);
         EXPECT_EQ(probe.isHealthy(), c.healthy) << c.status;
-        EXPECT_EQ(proxy.requestLines(), std::vector<std::string>{"HEAD /api/hello HTTP/1.1"});
+        EXPECT_THAT(proxy.requests(), ElementsAre(StartsWith("HEAD /api/hello HTTP/1.1\r\n")));
     }
 }
 
@@ -37,18 +47,18 @@ TEST(ProxyHealthProbeTest, ARefusedPortFailsAfterEveryAttemptWithAPauseBetween) 
 
 TEST(ProxyHealthProbeTest, AProxyThatComesUpOnTheThirdTryEndsTheWait) {
     ReservedPort port;
-    std::unique_ptr<HttpResponder> proxy;
+    std::unique_ptr<LocalHTTPServer> proxy;
     int pauses = 0;
     ProxyHealthProbe probe(port.port(), "127.0.0.1", 20, 0.5, [&](core::Seconds) {
         if (++pauses == 2) {
             port.release();
-            proxy = std::make_unique<HttpResponder>(200, port.port());
+            proxy = std::make_unique<LocalHTTPServer>(answering(200), port.port());
         }
     });
     EXPECT_TRUE(probe.waitUntilHealthy());
     EXPECT_EQ(pauses, 2);
     ASSERT_TRUE(proxy);
-    EXPECT_EQ(proxy->requestLines().size(), 1u);
+    EXPECT_EQ(proxy->requests().size(), 1u);
 }
 
 TEST(ProxyHealthProbeTest, AttemptsUrlAndBudget) {

@@ -6,7 +6,7 @@
 #include "config/SystemdUnitFile.hpp"
 #include "config/SystemdUserBackend.hpp"
 #include "support/FakeExecutable.hpp"
-#include "support/HttpResponder.hpp"
+#include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ namespace meterly::config {
 namespace {
 
 using testing::FakeExecutable;
-using testing::HttpResponder;
+using testing::LocalHTTPServer;
 using testing::PortHolder;
 using testing::ReservedPort;
 using testing::TempDir;
@@ -26,6 +26,11 @@ const std::string unitCalls = "com.meterly.proxy.service";
 
 EnvironmentLookup noVariables() {
     return [](std::string_view) { return std::optional<std::string>(); };
+}
+
+// A running proxy as the health probe sees it: every request gets 200 and no body.
+std::optional<std::string> healthyProxy(const std::string&) {
+    return LocalHTTPServer::reply("HTTP/1.1 200 OK", "");
 }
 
 // An installation in a temporary home: Claude Code's settings under .claude, the agent's unit
@@ -131,7 +136,7 @@ TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {
     auto settingsBefore = settingsBytes();
     systemctl.answer("is-active", {3});
     systemctl.answer("start", {1}, "Job for com.meterly.proxy.service failed.");
-    HttpResponder proxy;
+    LocalHTTPServer proxy(healthyProxy);
     try {
         installer(proxy.port()).install(proxy.port(), Policy::force, true, probe(proxy.port()));
         FAIL() << "expected LaunchAgentError";
@@ -141,13 +146,13 @@ TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {
     }
     EXPECT_EQ(unitBytes(), std::nullopt);
     EXPECT_EQ(settingsBytes(), settingsBefore);
-    EXPECT_TRUE(proxy.requestLines().empty());
+    EXPECT_TRUE(proxy.requests().empty());
 }
 
 TEST_F(ProxyInstallerTest, ASettingsConflictAfterAHealthyProbeLeavesTheAgentRunning) {
     writeSettings("https://gateway.example.com");
     auto settingsBefore = settingsBytes();
-    HttpResponder proxy;
+    LocalHTTPServer proxy(healthyProxy);
     auto install = installer(proxy.port());
     systemctl.answer("is-active", {3, 3, 0});
 
@@ -179,14 +184,14 @@ TEST_F(ProxyInstallerTest, ASettingsConflictAfterAHealthyProbeLeavesTheAgentRunn
     EXPECT_EQ(report.settings.change, ClaudeSettingsFile::InstallResult::Change::replacedBaseURL(
                                           "https://gateway.example.com"));
     EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
-    EXPECT_EQ(proxy.requestLines().size(), 2u);
+    EXPECT_EQ(proxy.requests().size(), 2u);
 }
 
 TEST_F(ProxyInstallerTest, UnderLaunchdAnInstallOverTheLoadedAgentRestartsIt) {
     FakeExecutable launchctl(tools.path(), "launchctl");
     auto launchd = std::make_shared<LaunchdBackend>(std::make_shared<PosixProcessRunner>(),
                                                     launchctl.path().string(), 501);
-    HttpResponder proxy;
+    LocalHTTPServer proxy(healthyProxy);
     auto install = ProxyInstaller::standard(ownExecutable(), proxy.port(), home.path(),
                                             noVariables(), launchd);
     install.agent().writePlist();

@@ -185,5 +185,16 @@ TEST(TranscriptScannerProjectTest, ProjectIdentifier) {
     }
 }
 
+TEST(TranscriptScannerProjectTest, StandardizeTakesOutDotsAndTrailingSeparators) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},        {"/", "/"},    {"//", "/"},           {"///a//b/", "/a/b"},
+        {"a/", "a"},     {"./", "."},   {"a/..", "."},         {"/..", "/"},
+        {"/../a", "/a"}, {"../", ".."}, {"a/../../b", "../b"}, {"/r/./p/../q/.", "/r/q"},
+    };
+    for (const auto& [path, standard] : cases) {
+        EXPECT_EQ(TranscriptScanner::standardize(path).native(), standard) << path;
+    }
+}
+
 } // namespace
 } // namespace meterly::history

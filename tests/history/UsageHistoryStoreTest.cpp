@@ -48,7 +48,7 @@ TEST(UsageHistoryStoreRootTest, ClaudeConfigDirOrTheHomeFolder) {
         {"~/cfg", "~/cfg/projects"},
     };
     for (const auto& c : cases) {
-        EnvironmentLookup environment = [&](const std::string& name) {
+        core::EnvironmentLookup environment = [&](std::string_view name) {
             return name == "CLAUDE_CONFIG_DIR" ? c.configured : std::nullopt;
         };
         EXPECT_EQ(UsageHistoryStore::defaultRoot(environment, "/home/me"), c.expected)
@@ -65,7 +65,9 @@ protected:
 
     fs::path projects() const {
         return UsageHistoryStore::defaultRoot(
-            [&](const std::string&) { return (tmp.path() / "config").string(); },
+            [&](std::string_view) -> std::optional<std::string> {
+                return (tmp.path() / "config").string();
+            },
             tmp.path() / "home");
     }
 

@@ -26,6 +26,26 @@ sockaddr_in loopback(std::uint16_t port) {
     return address;
 }
 
+int boundSocket(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    auto address = loopback(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::uint16_t localPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
 void writeAll(int fd, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
@@ -39,12 +59,13 @@ void writeAll(int fd, const std::string& bytes) {
 
 } // namespace
 
-LocalHTTPServer::LocalHTTPServer(Responder responder) : responder_(std::move(responder)) {
+LocalHTTPServer::LocalHTTPServer(Responder responder, std::uint16_t port)
+    : responder_(std::move(responder)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) {
         fail("socket");
     }
-    auto address = loopback(0);
+    auto address = loopback(port);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 16) != 0) {
         fail("bind");
@@ -160,6 +181,39 @@ void LocalHTTPServer::run() {
     }
     for (int fd : held) {
         ::close(fd);
+    }
+}
+
+ReservedPort::ReservedPort() {
+    fd_ = boundSocket(0);
+    if (fd_ < 0) {
+        throw std::runtime_error("cannot reserve a port on 127.0.0.1");
+    }
+    port_ = localPort(fd_);
+}
+
+ReservedPort::~ReservedPort() {
+    release();
+}
+
+void ReservedPort::release() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+PortHolder::PortHolder(std::uint16_t port) {
+    fd_ = boundSocket(port);
+    if (fd_ >= 0 && ::listen(fd_, 1) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+PortHolder::~PortHolder() {
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
 }
 

@@ -18,7 +18,8 @@ class LocalHTTPServer {
 public:
     using Responder = std::function<std::optional<std::string>(const std::string& requestHead)>;
 
-    explicit LocalHTTPServer(Responder responder);
+    // Listens on `port`, or on a free port the system picks when it is 0.
+    explicit LocalHTTPServer(Responder responder, std::uint16_t port = 0);
     ~LocalHTTPServer();
     LocalHTTPServer(const LocalHTTPServer&) = delete;
     LocalHTTPServer& operator=(const LocalHTTPServer&) = delete;
@@ -53,6 +54,37 @@ private:
     std::vector<std::string> requests_;
     std::atomic<bool> stopped_{false};
     std::thread thread_;
+};
+
+// A port on 127.0.0.1 held by a socket that is bound but does not listen: connections to it are
+// refused, and no one else can take it until release().
+class ReservedPort {
+public:
+    ReservedPort();
+    ~ReservedPort();
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    void release();
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// Holds `port` on 127.0.0.1 with a listening socket; false when it could not (someone else has
+// it, which leaves it taken all the same).
+class PortHolder {
+public:
+    explicit PortHolder(std::uint16_t port);
+    ~PortHolder();
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+    bool holds() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
 };
 
 } // namespace meterly::testing

@@ -1,8 +1,8 @@
-#include "config/Environment.hpp"
+#include "core/Environment.hpp"
 
 #include <cstdlib>
 
-namespace meterly::config {
+namespace meterly::core {
 
 EnvironmentLookup processEnvironment() {
     return [](std::string_view name) -> std::optional<std::string> {
@@ -14,4 +14,4 @@ EnvironmentLookup processEnvironment() {
     };
 }
 
-} // namespace meterly::config
+} // namespace meterly::core
