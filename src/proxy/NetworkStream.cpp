@@ -426,8 +426,15 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadl
         }
         fail(error, true);
     }
-    co_return Bytes(receiveBuffer_.begin(),
-                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (count < maximumReceive_ / 2) {
+        co_return Bytes(receiveBuffer_.begin(),
+                        receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    // A large piece leaves in the buffer it was read into; the next receive takes a new one.
+    Bytes received = std::move(receiveBuffer_);
+    receiveBuffer_.clear();
+    received.resize(count);
+    co_return received;
 }
 
 asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
