@@ -14,6 +14,7 @@
 #include <asio/ssl/error.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/bio.h>
@@ -67,28 +68,83 @@ std::error_code lastTLSError() {
 } // namespace
 
 // One TLS client session over memory buffers: ciphertext moves between them and the socket in
-// as large pieces as are at hand.
+// as large pieces as are at hand. Received ciphertext is read from the socket straight into the
+// session's own input buffer, which OpenSSL reads through a small BIO of ours.
 struct NetworkStream::TLSSession {
     explicit TLSSession(SSL_CTX* context) : ssl(SSL_new(context)) {
-        if (ssl != nullptr) {
-            input = BIO_new(BIO_s_mem());
-            output = BIO_new(BIO_s_mem());
-            BIO_set_mem_eof_return(input, -1);
-            BIO_set_mem_eof_return(output, -1);
-            SSL_set_bio(ssl, input, output);
+        if (ssl == nullptr) {
+            return;
         }
+        inputMethod = BIO_meth_new(BIO_TYPE_SOURCE_SINK, "meterly ciphertext input");
+        if (inputMethod != nullptr) {
+            BIO_meth_set_create(inputMethod, &TLSSession::createInput);
+            BIO_meth_set_read(inputMethod, &TLSSession::readInput);
+            BIO_meth_set_ctrl(inputMethod, &TLSSession::controlInput);
+            input = BIO_new(inputMethod);
+        }
+        output = BIO_new(BIO_s_mem());
+        if (input == nullptr || output == nullptr) {
+            BIO_free(input);
+            BIO_free(output);
+            SSL_free(ssl);
+            ssl = nullptr;
+            return;
+        }
+        BIO_set_data(input, this);
+        BIO_set_mem_eof_return(output, -1);
+        SSL_set_bio(ssl, input, output);
     }
     ~TLSSession() {
         if (ssl != nullptr) {
             SSL_free(ssl);
         }
+        if (inputMethod != nullptr) {
+            BIO_meth_free(inputMethod);
+        }
     }
     TLSSession(const TLSSession&) = delete;
     TLSSession& operator=(const TLSSession&) = delete;
 
+    std::size_t pendingInput() const { return inputEnd - inputStart; }
+
+    static int createInput(BIO* bio) {
+        BIO_set_init(bio, 1);
+        return 1;
+    }
+    // Hands OpenSSL received ciphertext; none at hand asks it to try again later, as a memory
+    // BIO whose end is not reached does.
+    static int readInput(BIO* bio, char* into, int size) {
+        auto* self = static_cast<TLSSession*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        if (self == nullptr || size <= 0 || self->pendingInput() == 0) {
+            BIO_set_retry_read(bio);
+            return -1;
+        }
+        const std::size_t count = std::min(self->pendingInput(), static_cast<std::size_t>(size));
+        std::memcpy(into, self->inputBuffer.data() + self->inputStart, count);
+        self->inputStart += count;
+        return static_cast<int>(count);
+    }
+    static long controlInput(BIO* bio, int command, long, void*) {
+        const auto* self = static_cast<const TLSSession*>(BIO_get_data(bio));
+        switch (command) {
+        case BIO_CTRL_PENDING:
+            return self == nullptr ? 0 : static_cast<long>(self->pendingInput());
+        case BIO_CTRL_FLUSH:
+            return 1;
+        default:
+            return 0;
+        }
+    }
+
     SSL* ssl;
+    BIO_METHOD* inputMethod = nullptr;
     BIO* input = nullptr;
     BIO* output = nullptr;
+    // Ciphertext received and not yet taken by OpenSSL lies in [inputStart, inputEnd).
+    Bytes inputBuffer;
+    std::size_t inputStart = 0;
+    std::size_t inputEnd = 0;
 };
 
 std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext() {
@@ -247,17 +303,31 @@ asio::awaitable<std::error_code> NetworkStream::flushTLSOutput(Deadline deadline
 }
 
 asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) {
-    if (tlsInput_.size() != tlsInputSize) {
-        tlsInput_.resize(tlsInputSize);
+    auto& session = *tls_;
+    if (session.inputBuffer.size() != tlsInputSize) {
+        session.inputBuffer.resize(tlsInputSize);
     }
-    auto [error, count] = co_await readSome(asio::buffer(tlsInput_), deadline);
+    if (session.pendingInput() == 0) {
+        session.inputStart = 0;
+        session.inputEnd = 0;
+    } else if (session.inputStart > 0) {
+        // Move what OpenSSL has not taken yet to the front, to read the rest behind it.
+        std::memmove(session.inputBuffer.data(), session.inputBuffer.data() + session.inputStart,
+                     session.pendingInput());
+        session.inputEnd = session.pendingInput();
+        session.inputStart = 0;
+    }
+    if (session.inputEnd == session.inputBuffer.size()) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    auto [error, count] =
+        co_await readSome(asio::buffer(session.inputBuffer.data() + session.inputEnd,
+                                       session.inputBuffer.size() - session.inputEnd),
+                          deadline);
     if (error) {
         co_return error;
     }
-    if (BIO_write(tls_->input, tlsInput_.data(), static_cast<int>(count)) !=
-        static_cast<int>(count)) {
-        co_return std::error_code(asio::ssl::error::unexpected_result);
-    }
+    session.inputEnd += count;
     co_return std::error_code();
 }
 

@@ -110,7 +110,6 @@ private:
     asio::ip::tcp::socket socket_;
     std::optional<UpstreamEndpoint> endpoint_;
     std::unique_ptr<TLSSession> tls_;
-    Bytes tlsInput_;
     Bytes tlsOutput_;
     std::size_t maximumReceive_;
     Bytes receiveBuffer_;
