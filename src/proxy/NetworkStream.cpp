@@ -45,8 +45,10 @@ bool isIPAddress(const std::string& host) {
     return !error;
 }
 
-// The most ciphertext taken from the socket in one read: several records at a time.
-constexpr std::size_t tlsInputSize = 65536;
+// The most ciphertext taken from the socket in one read: many records at a time when a fast
+// body has piled up, which saves reads. The buffer is left uninitialised, so that only the part
+// a connection has used takes memory.
+constexpr std::size_t tlsInputSize = 262144;
 
 // After this many socket reads in a row that found bytes at once, a receive lets the other work
 // of its executor run before it goes on, so that a fast body does not hold a thread to itself.
@@ -121,7 +123,7 @@ struct NetworkStream::TLSSession {
             return -1;
         }
         const std::size_t count = std::min(self->pendingInput(), static_cast<std::size_t>(size));
-        std::memcpy(into, self->inputBuffer.data() + self->inputStart, count);
+        std::memcpy(into, self->inputBuffer.get() + self->inputStart, count);
         self->inputStart += count;
         return static_cast<int>(count);
     }
@@ -142,7 +144,7 @@ struct NetworkStream::TLSSession {
     BIO* input = nullptr;
     BIO* output = nullptr;
     // Ciphertext received and not yet taken by OpenSSL lies in [inputStart, inputEnd).
-    Bytes inputBuffer;
+    std::unique_ptr<std::uint8_t[]> inputBuffer;
     std::size_t inputStart = 0;
     std::size_t inputEnd = 0;
 };
@@ -304,26 +306,25 @@ asio::awaitable<std::error_code> NetworkStream::flushTLSOutput(Deadline deadline
 
 asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) {
     auto& session = *tls_;
-    if (session.inputBuffer.size() != tlsInputSize) {
-        session.inputBuffer.resize(tlsInputSize);
+    if (!session.inputBuffer) {
+        session.inputBuffer.reset(new std::uint8_t[tlsInputSize]);
     }
     if (session.pendingInput() == 0) {
         session.inputStart = 0;
         session.inputEnd = 0;
     } else if (session.inputStart > 0) {
         // Move what OpenSSL has not taken yet to the front, to read the rest behind it.
-        std::memmove(session.inputBuffer.data(), session.inputBuffer.data() + session.inputStart,
+        std::memmove(session.inputBuffer.get(), session.inputBuffer.get() + session.inputStart,
                      session.pendingInput());
         session.inputEnd = session.pendingInput();
         session.inputStart = 0;
     }
-    if (session.inputEnd == session.inputBuffer.size()) {
+    if (session.inputEnd == tlsInputSize) {
         co_return std::error_code(asio::ssl::error::unexpected_result);
     }
-    auto [error, count] =
-        co_await readSome(asio::buffer(session.inputBuffer.data() + session.inputEnd,
-                                       session.inputBuffer.size() - session.inputEnd),
-                          deadline);
+    auto [error, count] = co_await readSome(
+        asio::buffer(session.inputBuffer.get() + session.inputEnd, tlsInputSize - session.inputEnd),
+        deadline);
     if (error) {
         co_return error;
     }
