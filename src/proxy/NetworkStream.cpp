@@ -429,18 +429,11 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
         receiveTimedOut_ = true;
         co_return std::error_code(asio::error::operation_aborted);
     }
-    const std::uint64_t thisWait = ++receiveWait_;
-    receiveTimer_.expires_at(*deadline);
-    receiveTimer_.async_wait([weak = weak_from_this(), thisWait](const std::error_code& error) {
-        const auto self = weak.lock();
-        // A wait that has already ended (the timer was cancelled, or it ran out just as the
-        // socket became ready) is left alone.
-        if (error || !self || self->receiveWait_ != thisWait) {
-            return;
-        }
-        self->receiveTimedOut_ = true;
-        self->receiveSignal_.emit(asio::cancellation_type::terminal);
-    });
+    receiveDeadline_ = *deadline;
+    if (!receiveTimerExpiry_ || *receiveTimerExpiry_ > *deadline) {
+        armReceiveTimer(*deadline);
+    }
+    waitingWithDeadline_ = true;
     asio::cancellation_slot callerSlot = (co_await asio::this_coro::cancellation_state).slot();
     if (callerSlot.is_connected()) {
         callerSlot.assign([this](asio::cancellation_type type) { receiveSignal_.emit(type); });
@@ -450,11 +443,35 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
     if (callerSlot.is_connected()) {
         callerSlot.clear();
     }
-    ++receiveWait_;
-    if (!receiveTimedOut_) {
-        receiveTimer_.cancel();
-    }
+    // The timer is left running: stopping it would cost a system call and a wake-up before the
+    // bytes go on. When it runs out it looks at the wait under way then, if any.
+    waitingWithDeadline_ = false;
     co_return error;
+}
+
+// Sets the timer to `expiry`. The timer never runs later than the deadline of the wait under way;
+// a timer that runs out early for it (it was set for an earlier wait) is set again for it.
+void NetworkStream::armReceiveTimer(std::chrono::steady_clock::time_point expiry) {
+    const std::uint64_t arming = ++receiveTimerArming_;
+    receiveTimerExpiry_ = expiry;
+    receiveTimer_.expires_at(expiry);
+    receiveTimer_.async_wait([weak = weak_from_this(), arming](const std::error_code& error) {
+        const auto self = weak.lock();
+        // A cancelled timer, or one that was set again since, is left alone.
+        if (error || !self || self->receiveTimerArming_ != arming) {
+            return;
+        }
+        self->receiveTimerExpiry_.reset();
+        if (!self->waitingWithDeadline_ || self->cancelled_) {
+            return;
+        }
+        if (std::chrono::steady_clock::now() < self->receiveDeadline_) {
+            self->armReceiveTimer(self->receiveDeadline_);
+            return;
+        }
+        self->receiveTimedOut_ = true;
+        self->receiveSignal_.emit(asio::cancellation_type::terminal);
+    });
 }
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
@@ -582,6 +599,9 @@ void NetworkStream::endReceiving() {
     receiveCancelled_ = true;
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+    // No receive follows that the timer could limit.
+    receiveTimer_.cancel();
+    receiveTimerExpiry_.reset();
 }
 
 void NetworkStream::closeNow() {
@@ -590,6 +610,7 @@ void NetworkStream::closeNow() {
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
     receiveTimer_.cancel();
+    receiveTimerExpiry_.reset();
 }
 
 } // namespace meterly::proxy

@@ -104,6 +104,7 @@ private:
     [[noreturn]] void fail(const std::error_code& error, bool receiving);
     // After a receive was cancelled or timed out: a TLS stream closes, a plain one stops reading.
     void endReceiving();
+    void armReceiveTimer(std::chrono::steady_clock::time_point expiry);
     void closeNow();
 
     asio::any_io_executor executor_;
@@ -116,11 +117,15 @@ private:
     bool cancelled_ = false;
     bool ended_ = false;
     bool receiveCancelled_ = false;
-    // The receive deadline: one timer per stream, set again for each wait that has a deadline;
-    // when it runs out it cancels that wait through receiveSignal_.
+    // The receive deadline: one timer per stream. It is set only when a wait with a deadline
+    // finds it idle or set for later, and it cancels that wait through receiveSignal_ once the
+    // wait's deadline has passed.
     asio::steady_timer receiveTimer_;
     asio::cancellation_signal receiveSignal_;
-    std::uint64_t receiveWait_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> receiveTimerExpiry_;
+    std::uint64_t receiveTimerArming_ = 0;
+    std::chrono::steady_clock::time_point receiveDeadline_;
+    bool waitingWithDeadline_ = false;
     bool receiveTimedOut_ = false;
     // Socket reads in a row that found bytes without waiting.
     unsigned readyInARow_ = 0;
