@@ -1,6 +1,7 @@
 #pragma once
 
 #include "proxy/Bytes.hpp"
+#include "proxy/ProxyConfiguration.hpp"
 
 #include <asio/awaitable.hpp>
 #include <optional>
@@ -15,6 +16,11 @@ public:
     // The next bytes of the stream; nullopt at its end. An empty, present value means "no bytes
     // yet", never the end.
     virtual asio::awaitable<std::optional<Bytes>> receive() = 0;
+
+    // receive(), waiting at most `limit` for it: throws ProxyError::timedOut() when the limit
+    // passes first, and the source is then not asked again. By default the receive is raced
+    // with withProxyTimeout; a source with a deadline of its own may do it more cheaply.
+    virtual asio::awaitable<std::optional<Bytes>> receiveWithin(ProxyDuration limit);
 };
 
 class ByteSink {

@@ -2,7 +2,6 @@
 
 #include "proxy/HTTPHeadParser.hpp"
 #include "proxy/ProxyError.hpp"
-#include "proxy/ProxyTimeout.hpp"
 
 #include <algorithm>
 
@@ -18,7 +17,7 @@ asio::awaitable<bool> HTTPStreamReader::fill(std::optional<ProxyDuration> limit)
     }
     const ProxyDuration wait = limit.value_or(timeout_);
     while (true) {
-        std::optional<Bytes> received = co_await withProxyTimeout(wait, source_->receive());
+        std::optional<Bytes> received = co_await source_->receiveWithin(wait);
         if (!received) {
             reachedEOF_ = true;
             co_return false;
@@ -28,9 +27,12 @@ asio::awaitable<bool> HTTPStreamReader::fill(std::optional<ProxyDuration> limit)
             continue;
         }
         if (start_ == buffer_.size()) {
-            buffer_.clear();
+            // Nothing is buffered: the received bytes become the buffer without a copy.
+            buffer_ = std::move(*received);
             start_ = 0;
-        } else if (start_ > 0 && start_ >= buffer_.size() / 2) {
+            co_return true;
+        }
+        if (start_ > 0 && start_ >= buffer_.size() / 2) {
             buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
             start_ = 0;
         }
@@ -40,6 +42,12 @@ asio::awaitable<bool> HTTPStreamReader::fill(std::optional<ProxyDuration> limit)
 }
 
 Bytes HTTPStreamReader::take(std::size_t count) {
+    if (start_ == 0 && count == buffer_.size()) {
+        // All that is buffered goes out: hand over the buffer itself.
+        Bytes taken = std::move(buffer_);
+        buffer_.clear();
+        return taken;
+    }
     const ByteView front = buffered().first(count);
     Bytes taken(front.begin(), front.end());
     start_ += count;

@@ -16,7 +16,8 @@ namespace meterly::proxy {
 // The buffered reader through which HTTP/1.1 messages are read from one connection: it cuts a
 // head off at its blank line, hands out body bytes in bounded pieces and takes surplus bytes
 // back. Bytes stay buffered from one message to the next (a pipelined request, the bytes after a
-// body). Every receive is limited by withProxyTimeout. Used by one coroutine at a time.
+// body). Every receive is limited through the source's receiveWithin (withProxyTimeout unless the
+// source keeps a deadline of its own). Used by one coroutine at a time.
 class HTTPStreamReader {
 public:
     // The monotonic clock the head deadline is measured on.

@@ -3,16 +3,18 @@
 #include "proxy/ProxyError.hpp"
 
 #include <algorithm>
+#include <asio/bind_cancellation_slot.hpp>
 #include <asio/connect.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
 #include <asio/ssl/error.hpp>
-#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
-#include <asio/write.hpp>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/bio.h>
@@ -43,8 +45,18 @@ bool isIPAddress(const std::string& host) {
     return !error;
 }
 
-// The most ciphertext taken from the socket in one read: several records at a time.
-constexpr std::size_t tlsInputSize = 65536;
+// The most ciphertext taken from the socket in one read: many records at a time when a fast
+// body has piled up, which saves reads. The buffer is left uninitialised, so that only the part
+// a connection has used takes memory.
+constexpr std::size_t tlsInputSize = 262144;
+
+// After this many socket reads in a row that found bytes at once, a receive lets the other work
+// of its executor run before it goes on, so that a fast body does not hold a thread to itself.
+constexpr unsigned readsBeforeYield = 16;
+
+bool wouldBlock(const std::error_code& error) {
+    return error == asio::error::would_block || error == asio::error::try_again;
+}
 
 // The error OpenSSL reports for the call that just failed, in Asio's TLS category.
 std::error_code lastTLSError() {
@@ -58,28 +70,83 @@ std::error_code lastTLSError() {
 } // namespace
 
 // One TLS client session over memory buffers: ciphertext moves between them and the socket in
-// as large pieces as are at hand.
+// as large pieces as are at hand. Received ciphertext is read from the socket straight into the
+// session's own input buffer, which OpenSSL reads through a small BIO of ours.
 struct NetworkStream::TLSSession {
     explicit TLSSession(SSL_CTX* context) : ssl(SSL_new(context)) {
-        if (ssl != nullptr) {
-            input = BIO_new(BIO_s_mem());
-            output = BIO_new(BIO_s_mem());
-            BIO_set_mem_eof_return(input, -1);
-            BIO_set_mem_eof_return(output, -1);
-            SSL_set_bio(ssl, input, output);
+        if (ssl == nullptr) {
+            return;
         }
+        inputMethod = BIO_meth_new(BIO_TYPE_SOURCE_SINK, "meterly ciphertext input");
+        if (inputMethod != nullptr) {
+            BIO_meth_set_create(inputMethod, &TLSSession::createInput);
+            BIO_meth_set_read(inputMethod, &TLSSession::readInput);
+            BIO_meth_set_ctrl(inputMethod, &TLSSession::controlInput);
+            input = BIO_new(inputMethod);
+        }
+        output = BIO_new(BIO_s_mem());
+        if (input == nullptr || output == nullptr) {
+            BIO_free(input);
+            BIO_free(output);
+            SSL_free(ssl);
+            ssl = nullptr;
+            return;
+        }
+        BIO_set_data(input, this);
+        BIO_set_mem_eof_return(output, -1);
+        SSL_set_bio(ssl, input, output);
     }
     ~TLSSession() {
         if (ssl != nullptr) {
             SSL_free(ssl);
         }
+        if (inputMethod != nullptr) {
+            BIO_meth_free(inputMethod);
+        }
     }
     TLSSession(const TLSSession&) = delete;
     TLSSession& operator=(const TLSSession&) = delete;
 
+    std::size_t pendingInput() const { return inputEnd - inputStart; }
+
+    static int createInput(BIO* bio) {
+        BIO_set_init(bio, 1);
+        return 1;
+    }
+    // Hands OpenSSL received ciphertext; none at hand asks it to try again later, as a memory
+    // BIO whose end is not reached does.
+    static int readInput(BIO* bio, char* into, int size) {
+        auto* self = static_cast<TLSSession*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        if (self == nullptr || size <= 0 || self->pendingInput() == 0) {
+            BIO_set_retry_read(bio);
+            return -1;
+        }
+        const std::size_t count = std::min(self->pendingInput(), static_cast<std::size_t>(size));
+        std::memcpy(into, self->inputBuffer.get() + self->inputStart, count);
+        self->inputStart += count;
+        return static_cast<int>(count);
+    }
+    static long controlInput(BIO* bio, int command, long, void*) {
+        const auto* self = static_cast<const TLSSession*>(BIO_get_data(bio));
+        switch (command) {
+        case BIO_CTRL_PENDING:
+            return self == nullptr ? 0 : static_cast<long>(self->pendingInput());
+        case BIO_CTRL_FLUSH:
+            return 1;
+        default:
+            return 0;
+        }
+    }
+
     SSL* ssl;
+    BIO_METHOD* inputMethod = nullptr;
     BIO* input = nullptr;
     BIO* output = nullptr;
+    // Ciphertext received and not yet taken by OpenSSL lies in [inputStart, inputEnd).
+    std::unique_ptr<std::uint8_t[]> inputBuffer;
+    std::size_t inputStart = 0;
+    std::size_t inputEnd = 0;
 };
 
 std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext() {
@@ -112,7 +179,12 @@ std::shared_ptr<NetworkStream> NetworkStream::outgoing(asio::any_io_executor exe
 NetworkStream::NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
                              std::size_t maximumReceive)
     : executor_(socket.get_executor()), socket_(std::move(socket)), endpoint_(std::move(endpoint)),
-      maximumReceive_(maximumReceive == 0 ? 1 : maximumReceive) {}
+      maximumReceive_(maximumReceive == 0 ? 1 : maximumReceive), receiveTimer_(executor_) {
+    if (socket_.is_open()) {
+        std::error_code ignored;
+        socket_.non_blocking(true, ignored);
+    }
+}
 
 NetworkStream::~NetworkStream() = default;
 
@@ -159,6 +231,7 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
         co_return connectError;
     }
     std::error_code optionError;
+    socket_.non_blocking(true, optionError);
     socket_.set_option(asio::ip::tcp::no_delay(true), optionError);
     socket_.set_option(asio::socket_base::keep_alive(true), optionError);
     socket_.set_option(KeepAliveIdle(static_cast<int>(endpoint.keepAliveIdle.count())),
@@ -197,7 +270,7 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
         const std::error_code tlsError = reason == SSL_ERROR_NONE || reason == SSL_ERROR_WANT_READ
                                              ? std::error_code()
                                              : lastTLSError();
-        if (auto flushError = co_await flushTLSOutput()) {
+        if (auto flushError = co_await flushTLSOutput(std::nullopt)) {
             co_return flushError == asio::error::operation_aborted
                 ? flushError
                 : std::error_code(asio::ssl::error::unexpected_result);
@@ -208,7 +281,7 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
         if (tlsError) {
             co_return tlsError;
         }
-        if (auto readError = co_await fillTLSInput()) {
+        if (auto readError = co_await fillTLSInput(std::nullopt)) {
             // Anything that breaks the handshake (the peer closing, a reset) is a TLS failure.
             co_return readError == asio::error::operation_aborted
                 ? readError
@@ -217,7 +290,7 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
     }
 }
 
-asio::awaitable<std::error_code> NetworkStream::flushTLSOutput() {
+asio::awaitable<std::error_code> NetworkStream::flushTLSOutput(Deadline deadline) {
     const auto pending = BIO_ctrl_pending(tls_->output);
     if (pending == 0) {
         co_return std::error_code();
@@ -227,30 +300,42 @@ asio::awaitable<std::error_code> NetworkStream::flushTLSOutput() {
     if (taken <= 0) {
         co_return std::error_code(asio::ssl::error::unexpected_result);
     }
-    auto [error, written] = co_await asio::async_write(
-        socket_, asio::buffer(tlsOutput_.data(), static_cast<std::size_t>(taken)), noThrow);
-    (void)written;
-    co_return error;
+    co_return co_await writeAll(asio::buffer(tlsOutput_.data(), static_cast<std::size_t>(taken)),
+                                deadline);
 }
 
-asio::awaitable<std::error_code> NetworkStream::fillTLSInput() {
-    if (tlsInput_.size() != tlsInputSize) {
-        tlsInput_.resize(tlsInputSize);
+asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) {
+    auto& session = *tls_;
+    if (!session.inputBuffer) {
+        session.inputBuffer.reset(new std::uint8_t[tlsInputSize]);
     }
-    auto [error, count] = co_await socket_.async_read_some(asio::buffer(tlsInput_), noThrow);
+    if (session.pendingInput() == 0) {
+        session.inputStart = 0;
+        session.inputEnd = 0;
+    } else if (session.inputStart > 0) {
+        // Move what OpenSSL has not taken yet to the front, to read the rest behind it.
+        std::memmove(session.inputBuffer.get(), session.inputBuffer.get() + session.inputStart,
+                     session.pendingInput());
+        session.inputEnd = session.pendingInput();
+        session.inputStart = 0;
+    }
+    if (session.inputEnd == tlsInputSize) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    auto [error, count] = co_await readSome(
+        asio::buffer(session.inputBuffer.get() + session.inputEnd, tlsInputSize - session.inputEnd),
+        deadline);
     if (error) {
         co_return error;
     }
-    if (BIO_write(tls_->input, tlsInput_.data(), static_cast<int>(count)) !=
-        static_cast<int>(count)) {
-        co_return std::error_code(asio::ssl::error::unexpected_result);
-    }
+    session.inputEnd += count;
     co_return std::error_code();
 }
 
 // Hands out the plaintext that the records already received hold, up to the buffer's size,
 // reading from the socket only when there is none.
-asio::awaitable<std::pair<std::error_code, std::size_t>> NetworkStream::receiveTLS() {
+asio::awaitable<std::pair<std::error_code, std::size_t>>
+NetworkStream::receiveTLS(Deadline deadline) {
     while (true) {
         std::size_t filled = 0;
         std::error_code tlsError;
@@ -272,7 +357,7 @@ asio::awaitable<std::pair<std::error_code, std::size_t>> NetworkStream::receiveT
             break;
         }
         // Reading may have produced records of its own to send (a key update).
-        if (auto flushError = co_await flushTLSOutput(); flushError && filled == 0) {
+        if (auto flushError = co_await flushTLSOutput(deadline); flushError && filled == 0) {
             co_return std::pair{flushError, std::size_t{0}};
         }
         if (filled > 0) {
@@ -284,13 +369,120 @@ asio::awaitable<std::pair<std::error_code, std::size_t>> NetworkStream::receiveT
         if (tlsError) {
             co_return std::pair{tlsError, std::size_t{0}};
         }
-        if (auto readError = co_await fillTLSInput()) {
+        if (auto readError = co_await fillTLSInput(deadline)) {
             co_return std::pair{readError, std::size_t{0}};
         }
     }
 }
 
+asio::awaitable<std::pair<std::error_code, std::size_t>>
+NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
+    bool waited = false;
+    while (true) {
+        std::error_code error;
+        const std::size_t count = socket_.read_some(buffer, error);
+        if (!wouldBlock(error)) {
+            if (waited) {
+                readyInARow_ = 0;
+            } else if (++readyInARow_ >= readsBeforeYield) {
+                readyInARow_ = 0;
+                co_await asio::post(executor_, asio::use_awaitable);
+            }
+            co_return std::pair{error, count};
+        }
+        if (auto waitError = co_await awaitReady(asio::socket_base::wait_read, deadline)) {
+            co_return std::pair{waitError, std::size_t{0}};
+        }
+        waited = true;
+    }
+}
+
+asio::awaitable<std::error_code> NetworkStream::writeAll(asio::const_buffer bytes,
+                                                         Deadline deadline) {
+    while (bytes.size() > 0) {
+        std::error_code error;
+        const std::size_t count = socket_.write_some(bytes, error);
+        if (!error) {
+            bytes += count;
+            continue;
+        }
+        if (!wouldBlock(error)) {
+            co_return error;
+        }
+        if (auto waitError = co_await awaitReady(asio::socket_base::wait_write, deadline)) {
+            co_return waitError;
+        }
+    }
+    co_return std::error_code();
+}
+
+// Waits until the socket is ready. Without a deadline the wait is cancelled like any operation of
+// the awaiting coroutine; with one, the stream's timer cancels it when the deadline passes
+// (receiveTimedOut_ tells that apart), and a cancellation of the awaiting coroutine is passed on.
+asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wait_type wait,
+                                                           Deadline deadline) {
+    if (!deadline) {
+        auto [error] = co_await socket_.async_wait(wait, noThrow);
+        co_return error;
+    }
+    if (std::chrono::steady_clock::now() >= *deadline) {
+        receiveTimedOut_ = true;
+        co_return std::error_code(asio::error::operation_aborted);
+    }
+    receiveDeadline_ = *deadline;
+    if (!receiveTimerExpiry_ || *receiveTimerExpiry_ > *deadline) {
+        armReceiveTimer(*deadline);
+    }
+    waitingWithDeadline_ = true;
+    asio::cancellation_slot callerSlot = (co_await asio::this_coro::cancellation_state).slot();
+    if (callerSlot.is_connected()) {
+        callerSlot.assign([this](asio::cancellation_type type) { receiveSignal_.emit(type); });
+    }
+    auto [error] = co_await socket_.async_wait(
+        wait, asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow));
+    if (callerSlot.is_connected()) {
+        callerSlot.clear();
+    }
+    // The timer is left running: stopping it would cost a system call and a wake-up before the
+    // bytes go on. When it runs out it looks at the wait under way then, if any.
+    waitingWithDeadline_ = false;
+    co_return error;
+}
+
+// Sets the timer to `expiry`. The timer never runs later than the deadline of the wait under way;
+// a timer that runs out early for it (it was set for an earlier wait) is set again for it.
+void NetworkStream::armReceiveTimer(std::chrono::steady_clock::time_point expiry) {
+    const std::uint64_t arming = ++receiveTimerArming_;
+    receiveTimerExpiry_ = expiry;
+    receiveTimer_.expires_at(expiry);
+    receiveTimer_.async_wait([weak = weak_from_this(), arming](const std::error_code& error) {
+        const auto self = weak.lock();
+        // A cancelled timer, or one that was set again since, is left alone.
+        if (error || !self || self->receiveTimerArming_ != arming) {
+            return;
+        }
+        self->receiveTimerExpiry_.reset();
+        if (!self->waitingWithDeadline_ || self->cancelled_) {
+            return;
+        }
+        if (std::chrono::steady_clock::now() < self->receiveDeadline_) {
+            self->armReceiveTimer(self->receiveDeadline_);
+            return;
+        }
+        self->receiveTimedOut_ = true;
+        self->receiveSignal_.emit(asio::cancellation_type::terminal);
+    });
+}
+
 asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
+    co_return co_await receiveUntil(std::nullopt);
+}
+
+asio::awaitable<std::optional<Bytes>> NetworkStream::receiveWithin(ProxyDuration limit) {
+    co_return co_await receiveUntil(std::chrono::steady_clock::now() + limit);
+}
+
+asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadline) {
     if (cancelled_ || receiveCancelled_) {
         throw ProxyError::network(ProxyFailure::cancelled);
     }
@@ -306,10 +498,14 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
     std::error_code error;
     std::size_t count = 0;
     if (tls_) {
-        std::tie(error, count) = co_await receiveTLS();
+        std::tie(error, count) = co_await receiveTLS(deadline);
     } else {
-        std::tie(error, count) =
-            co_await socket_.async_read_some(asio::buffer(receiveBuffer_), noThrow);
+        std::tie(error, count) = co_await readSome(asio::buffer(receiveBuffer_), deadline);
+    }
+    if (receiveTimedOut_ && !cancelled_) {
+        // The deadline passed: the connection ends as after a lost race.
+        endReceiving();
+        throw ProxyError::timedOut();
     }
     if (error && !(isEndOfStream(error) && count > 0)) {
         if (isEndOfStream(error)) {
@@ -318,8 +514,15 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
         }
         fail(error, true);
     }
-    co_return Bytes(receiveBuffer_.begin(),
-                    receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (count < maximumReceive_ / 2) {
+        co_return Bytes(receiveBuffer_.begin(),
+                        receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    // A large piece leaves in the buffer it was read into; the next receive takes a new one.
+    Bytes received = std::move(receiveBuffer_);
+    receiveBuffer_.clear();
+    received.resize(count);
+    co_return received;
 }
 
 asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
@@ -345,11 +548,10 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
             offset += static_cast<std::size_t>(written);
         }
         if (!error) {
-            error = co_await flushTLSOutput();
+            error = co_await flushTLSOutput(std::nullopt);
         }
     } else {
-        std::tie(error, std::ignore) =
-            co_await asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()), noThrow);
+        error = co_await writeAll(asio::buffer(bytes.data(), bytes.size()), std::nullopt);
     }
     if (error) {
         fail(error, false);
@@ -358,14 +560,10 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
 
 void NetworkStream::fail(const std::error_code& error, bool receiving) {
     if (error == asio::error::operation_aborted || cancelled_) {
-        if (receiving && !tls_ && !cancelled_) {
-            // A receive that lost a time-out race: nothing more is read from this connection, but
-            // a plain one can still carry the owner's last reply before the owner closes it.
-            receiveCancelled_ = true;
-            std::error_code ignored;
-            socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+        if (receiving && !cancelled_) {
+            endReceiving();
         } else {
-            // A cancelled TLS stream, or a cancelled send, ends the whole connection.
+            // A cancelled send ends the whole connection.
             closeNow();
         }
         throw ProxyError::network(ProxyFailure::cancelled);
@@ -390,11 +588,29 @@ void NetworkStream::cancel() {
     asio::dispatch(executor_, [self = shared_from_this()] { self->closeNow(); });
 }
 
+void NetworkStream::endReceiving() {
+    if (tls_) {
+        // A TLS stream cannot be left half read: it ends at once.
+        closeNow();
+        return;
+    }
+    // Nothing more is read from this connection, but a plain one can still carry the owner's
+    // last reply before the owner closes it.
+    receiveCancelled_ = true;
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+    // No receive follows that the timer could limit.
+    receiveTimer_.cancel();
+    receiveTimerExpiry_.reset();
+}
+
 void NetworkStream::closeNow() {
     cancelled_ = true;
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
+    receiveTimer_.cancel();
+    receiveTimerExpiry_.reset();
 }
 
 } // namespace meterly::proxy

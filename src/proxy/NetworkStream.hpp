@@ -4,10 +4,13 @@
 #include "proxy/ProxyConfiguration.hpp"
 
 #include <asio/any_io_executor.hpp>
+#include <asio/cancellation_signal.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
+#include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +64,11 @@ public:
     // ProxyError::network(...) on failure.
     asio::awaitable<std::optional<Bytes>> receive() override;
 
+    // receive() that waits at most `limit`, measured by the stream's own timer, which is set
+    // only when the receive has to wait for the socket. Past the limit the connection ends as
+    // after a lost race (see above) and ProxyError::timedOut() is thrown.
+    asio::awaitable<std::optional<Bytes>> receiveWithin(ProxyDuration limit) override;
+
     // Writes all of `bytes`. Throws ProxyError::network(...) on failure.
     asio::awaitable<void> send(ByteView bytes, bool isComplete) override;
 
@@ -78,25 +86,49 @@ private:
                   std::size_t maximumReceive);
 
     struct TLSSession;
+    // When the receive under way must have ended; none when the caller's own race limits it.
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
+    asio::awaitable<std::optional<Bytes>> receiveUntil(Deadline deadline);
     asio::awaitable<std::error_code> connect();
-    asio::awaitable<std::error_code> flushTLSOutput();
-    asio::awaitable<std::error_code> fillTLSInput();
-    asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS();
+    asio::awaitable<std::error_code> flushTLSOutput(Deadline deadline);
+    asio::awaitable<std::error_code> fillTLSInput(Deadline deadline);
+    asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS(Deadline deadline);
+    // Socket reads and writes that complete at once when the socket is ready and only
+    // otherwise suspend until it is.
+    asio::awaitable<std::pair<std::error_code, std::size_t>> readSome(asio::mutable_buffer buffer,
+                                                                      Deadline deadline);
+    asio::awaitable<std::error_code> writeAll(asio::const_buffer bytes, Deadline deadline);
+    asio::awaitable<std::error_code> awaitReady(asio::socket_base::wait_type wait,
+                                                Deadline deadline);
     [[noreturn]] void fail(const std::error_code& error, bool receiving);
+    // After a receive was cancelled or timed out: a TLS stream closes, a plain one stops reading.
+    void endReceiving();
+    void armReceiveTimer(std::chrono::steady_clock::time_point expiry);
     void closeNow();
 
     asio::any_io_executor executor_;
     asio::ip::tcp::socket socket_;
     std::optional<UpstreamEndpoint> endpoint_;
     std::unique_ptr<TLSSession> tls_;
-    Bytes tlsInput_;
     Bytes tlsOutput_;
     std::size_t maximumReceive_;
     Bytes receiveBuffer_;
     bool cancelled_ = false;
     bool ended_ = false;
     bool receiveCancelled_ = false;
+    // The receive deadline: one timer per stream. It is set only when a wait with a deadline
+    // finds it idle or set for later, and it cancels that wait through receiveSignal_ once the
+    // wait's deadline has passed.
+    asio::steady_timer receiveTimer_;
+    asio::cancellation_signal receiveSignal_;
+    std::optional<std::chrono::steady_clock::time_point> receiveTimerExpiry_;
+    std::uint64_t receiveTimerArming_ = 0;
+    std::chrono::steady_clock::time_point receiveDeadline_;
+    bool waitingWithDeadline_ = false;
+    bool receiveTimedOut_ = false;
+    // Socket reads in a row that found bytes without waiting.
+    unsigned readyInARow_ = 0;
 };
 
 } // namespace meterly::proxy

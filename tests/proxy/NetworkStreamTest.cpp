@@ -193,19 +193,26 @@ TEST_F(AcceptedStreamTest, CancelWakesAPendingReceiveAndFailsEveryLaterOperation
     EXPECT_EQ(error, asio::error::eof);
 }
 
-// Races one receive against a 1 ms timer that wins (nothing is ever sent), then reports how the
-// stream takes a further receive and a send.
-asio::awaitable<std::pair<bool, bool>> loseARace(std::shared_ptr<NetworkStream> s) {
+// Races one receive (with a limit of its own far beyond the race's, or none) against a 1 ms timer
+// that wins (nothing is ever sent), then reports how the stream takes a further receive and a
+// send.
+asio::awaitable<std::pair<bool, bool>> loseARace(std::shared_ptr<NetworkStream> s,
+                                                 bool withLimit = false) {
     using namespace asio::experimental::awaitable_operators;
     asio::steady_timer deadline(co_await asio::this_coro::executor);
     deadline.expires_after(std::chrono::milliseconds(1));
-    auto outcome = co_await ([](std::shared_ptr<NetworkStream> inner) -> asio::awaitable<bool> {
-        try {
-            co_await inner->receive();
-        } catch (const ProxyError&) {
-        }
-        co_return true;
-    }(s) || deadline.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
+    auto outcome =
+        co_await ([](std::shared_ptr<NetworkStream> inner, bool limited) -> asio::awaitable<bool> {
+            try {
+                if (limited) {
+                    co_await inner->receiveWithin(std::chrono::hours(1));
+                } else {
+                    co_await inner->receive();
+                }
+            } catch (const ProxyError&) {
+            }
+            co_return true;
+        }(s, withLimit) || deadline.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
     EXPECT_EQ(outcome.index(), 1U);
     bool receiveFailed = false;
     try {
@@ -232,6 +239,43 @@ TEST_F(AcceptedStreamTest, ALostRaceEndsReceivingButLeavesRoomForAReply) {
     EXPECT_EQ(reply, "last words");
 }
 
+TEST_F(AcceptedStreamTest, ALostRaceReachesAReceiveThatHasALimitOfItsOwn) {
+    const auto [receiveFailed, sent] = run(io_, loseARace(stream_, true));
+    EXPECT_TRUE(receiveFailed);
+    EXPECT_TRUE(sent);
+}
+
+TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence) {
+    // The bytes come only once the first receive is waiting for them.
+    asio::steady_timer later(io_);
+    later.expires_after(std::chrono::milliseconds(2));
+    later.async_wait([this](std::error_code) { asio::write(client_, asio::buffer("abc", 3)); });
+    const auto [first, failures] =
+        run(io_,
+            [](std::shared_ptr<NetworkStream> s)
+                -> asio::awaitable<std::pair<std::string, std::vector<ProxyError>>> {
+                auto bytes = co_await s->receiveWithin(std::chrono::hours(1));
+                const std::string got = bytes ? std::string(asText(*bytes)) : "end";
+                std::vector<ProxyError> failures;
+                for (int i = 0; i < 2; ++i) {
+                    try {
+                        co_await s->receiveWithin(std::chrono::milliseconds(5));
+                    } catch (const ProxyError& error) {
+                        failures.push_back(error);
+                    }
+                }
+                co_await s->send(asBytes("last words"), false);
+                co_return std::pair{got, failures};
+            }(stream_));
+    // run() returning at all shows that no timer of the first receive was left behind.
+    EXPECT_EQ(first, "abc");
+    EXPECT_EQ(failures,
+              (std::vector{ProxyError::timedOut(), ProxyError::network(ProxyFailure::cancelled)}));
+    std::string reply(10, '\0');
+    asio::read(client_, asio::buffer(reply));
+    EXPECT_EQ(reply, "last words");
+}
+
 TEST(NetworkStreamTest, ALostRaceClosesATLSStream) {
     LocalTLSServer server(echoHello);
     ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
@@ -244,6 +288,32 @@ TEST(NetworkStreamTest, ALostRaceClosesATLSStream) {
         }(stream));
     EXPECT_TRUE(receiveFailed);
     EXPECT_FALSE(sent);
+    server.waitForClosedConnections(1);
+}
+
+TEST(NetworkStreamTest, ATimedOutReceiveClosesATLSStream) {
+    LocalTLSServer server(echoHello);
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    asio::io_context io;
+    auto stream = NetworkStream::outgoing(io.get_executor(), endpointFor(server.port()), 1024);
+    const auto failures =
+        run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::vector<ProxyError>> {
+            co_await s->start();
+            std::vector<ProxyError> failures;
+            try {
+                co_await s->receiveWithin(std::chrono::milliseconds(5));
+            } catch (const ProxyError& error) {
+                failures.push_back(error);
+            }
+            try {
+                co_await s->send(asBytes("GET / HTTP/1.1\r\n\r\n"), false);
+            } catch (const ProxyError& error) {
+                failures.push_back(error);
+            }
+            co_return failures;
+        }(stream));
+    EXPECT_EQ(failures,
+              (std::vector{ProxyError::timedOut(), ProxyError::network(ProxyFailure::cancelled)}));
     server.waitForClosedConnections(1);
 }
 
