@@ -1,6 +1,7 @@
 #include "proxy/ClientSession.hpp"
 
 #include "ProxyHarness.hpp"
+#include "support/LocalHTTPServer.hpp"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -34,12 +35,6 @@ void expectGatewayReply(TestClient& client, int status, const std::string& expla
                                       "\r\nContent-Type: application/json\r\nContent-Length: " +
                                       std::to_string(body.size()) +
                                       "\r\nConnection: close\r\n\r\n" + body);
-}
-
-std::uint16_t closedPort() {
-    asio::io_context io;
-    asio::ip::tcp::acceptor probe(io, {asio::ip::address_v4::loopback(), 0});
-    return probe.local_endpoint().port();
 }
 
 const std::string simplePost = "POST /v1/messages?beta=true HTTP/1.1\r\nHost: 127.0.0.1\r\n"
@@ -283,7 +278,9 @@ TEST(ClientSessionTest, ClientsThatGoAwayAreDroppedQuietly) {
 
 TEST(ClientSessionTest, UnreachableUpstreamsGetGatewayErrors) {
     {
-        const auto port = closedPort();
+        // Held for the whole case, so that no other test process can start listening on it.
+        testing::ReservedPort closed;
+        const auto port = closed.port();
         ProxyHarness proxy([port](ProxyConfiguration& c) { c.upstreamPort = port; });
         TestClient client(proxy.port());
         client.send(simplePost);

@@ -1,6 +1,7 @@
 #include "proxy/NetworkStream.hpp"
 
 #include "proxy/ProxyError.hpp"
+#include "support/LocalHTTPServer.hpp"
 #include "support/LocalTLSServer.hpp"
 #include "support/ScopedEnvironment.hpp"
 
@@ -108,14 +109,11 @@ TEST(NetworkStreamTest, RefusesServersThatFailVerification) {
 }
 
 TEST(NetworkStreamTest, ConnectingToAClosedPortIsRefused) {
-    std::uint16_t port;
-    {
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::address_v4::loopback(), 0});
-        port = probe.local_endpoint().port();
-    }
+    // Held for the whole test, so that no other test process can start listening on it.
+    testing::ReservedPort closed;
     asio::io_context io;
-    EXPECT_EQ(startFailure(io, NetworkStream::outgoing(io.get_executor(), endpointFor(port), 1024)),
+    EXPECT_EQ(startFailure(
+                  io, NetworkStream::outgoing(io.get_executor(), endpointFor(closed.port()), 1024)),
               ProxyError::network(ProxyFailure::connectionRefused));
 }
 

@@ -142,7 +142,8 @@ TEST(StatusClientTest, FetchRefusesUnexpectedReplies) {
 
 TEST(StatusClientTest, FetchReportsTransportFailures) {
     try {
-        StatusClient(LocalHTTPServer::unusedPort()).fetch();
+        meterly::testing::ReservedPort closed;
+        StatusClient(closed.port()).fetch();
         FAIL() << "nobody listens";
     } catch (const StatusTransportError& error) {
         EXPECT_EQ(error.kind(), StatusTransportError::Kind::connectionFailed) << error.what();

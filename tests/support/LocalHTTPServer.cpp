@@ -115,18 +115,6 @@ std::string LocalHTTPServer::reply(const std::string& statusLine, const std::str
            body;
 }
 
-std::uint16_t LocalHTTPServer::unusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    auto address = loopback(0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        fail("bind");
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 void LocalHTTPServer::run() {
     std::vector<int> held;
     while (true) {

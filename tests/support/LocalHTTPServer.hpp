@@ -39,9 +39,6 @@ public:
     static std::string reply(const std::string& statusLine, const std::string& body,
                              const std::string& contentType = "application/json");
 
-    // A port on 127.0.0.1 that nobody listens on (bound, then released).
-    static std::uint16_t unusedPort();
-
 private:
     void run();
 
