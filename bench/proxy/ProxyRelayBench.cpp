@@ -203,17 +203,7 @@ long residentKiB(pid_t pid, const char* field) {
 }
 
 proxy::ProxyConfiguration configurationFor(std::uint16_t upstreamPort) {
-    return proxy::ProxyConfiguration{
-        .port = 0,
-        .upstreamHost = "localhost",
-        .upstreamPort = upstreamPort,
-        .upstreamTimeout = std::chrono::seconds(660),
-        .clientHeadCompletionTimeout = std::chrono::seconds(30),
-        .maximumHeadSize = 65536,
-        .receiveChunkSize = 32768,
-        .maximumConcurrentConnections = 128,
-        .upstreamUsesTLS = true,
-    };
+    return proxy::ProxyConfiguration::withSystemLimits(0, "localhost", upstreamPort);
 }
 
 // The proxy alone in a child process, so that its resident memory can be read on its own. The

@@ -1,5 +1,6 @@
 // Feeds "name: value" lines to the rate-limit header parser and checks what it promises: a
 // snapshot only with a complete window, numbers that are finite, texts copied unchanged.
+#include "FuzzCheck.hpp"
 #include "core/RateLimitHeaderParser.hpp"
 
 #include <cmath>
@@ -12,11 +13,7 @@ using meterly::core::RateLimitHeaderParser;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using meterly::fuzzing::check;
 
 } // namespace
 

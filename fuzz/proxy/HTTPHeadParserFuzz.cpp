@@ -3,6 +3,7 @@
 // renders into bytes that parse to the same head. The one difference allowed is surrounding
 // whitespace of a value: a line folded onto an empty value gives a value that starts with the
 // joining space, which a second reading trims.
+#include "FuzzCheck.hpp"
 #include "proxy/HTTPHeadParser.hpp"
 #include "proxy/HeaderText.hpp"
 #include "proxy/ProxyError.hpp"
@@ -19,11 +20,7 @@ using meterly::proxy::ProxyError;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using meterly::fuzzing::check;
 
 HTTPHeaders withTrimmedValues(const HTTPHeaders& headers) {
     std::vector<HTTPHeaderField> fields;

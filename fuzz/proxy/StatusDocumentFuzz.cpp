@@ -1,5 +1,6 @@
 // Feeds arbitrary bodies to the status document reader: it must never fail, and whatever it
 // reads back must be finite where it promises so.
+#include "FuzzCheck.hpp"
 #include "proxy/StatusClient.hpp"
 
 #include <cmath>
@@ -12,11 +13,7 @@ using meterly::proxy::StatusClient;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using meterly::fuzzing::check;
 
 } // namespace
 

@@ -8,7 +8,6 @@
 #include "proxy/ProxyUsageSource.hpp"
 #include "proxy/UpstreamAPI.hpp"
 
-#include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
@@ -16,18 +15,8 @@
 namespace meterly::app {
 
 proxy::ProxyConfiguration ProxyRole::configuration(std::uint16_t port) {
-    using std::chrono::seconds;
-    return proxy::ProxyConfiguration{
-        .port = port,
-        .upstreamHost = std::string(proxy::upstreamAPIHost),
-        .upstreamPort = proxy::upstreamAPIPort,
-        .upstreamTimeout = seconds(660),
-        .clientHeadCompletionTimeout = seconds(30),
-        .maximumHeadSize = 65536,
-        .receiveChunkSize = 32768,
-        .maximumConcurrentConnections = 128,
-        .upstreamUsesTLS = true,
-    };
+    return proxy::ProxyConfiguration::withSystemLimits(port, std::string(proxy::upstreamAPIHost),
+                                                       proxy::upstreamAPIPort);
 }
 
 int ProxyRole::run(const Context& context) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace meterly::proxy {
 
@@ -31,6 +32,24 @@ struct ProxyConfiguration {
     bool upstreamUsesTLS;
 
     bool operator==(const ProxyConfiguration&) const = default;
+
+    // The proxy's own limits (660 s per receive, 30 s for a request head, heads of 64 KiB,
+    // receives of 32 KiB, 128 connections) with a TLS upstream at the given host and port.
+    static ProxyConfiguration withSystemLimits(std::uint16_t port, std::string upstreamHost,
+                                               std::uint16_t upstreamPort) {
+        using std::chrono::seconds;
+        return ProxyConfiguration{
+            .port = port,
+            .upstreamHost = std::move(upstreamHost),
+            .upstreamPort = upstreamPort,
+            .upstreamTimeout = seconds(660),
+            .clientHeadCompletionTimeout = seconds(30),
+            .maximumHeadSize = 65536,
+            .receiveChunkSize = 32768,
+            .maximumConcurrentConnections = 128,
+            .upstreamUsesTLS = true,
+        };
+    }
 };
 
 } // namespace meterly::proxy

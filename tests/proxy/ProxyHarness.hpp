@@ -62,17 +62,7 @@ private:
 
 // The proxy's configuration with the system's values, pointed at a local upstream.
 inline ProxyConfiguration localConfiguration(std::uint16_t upstreamPort) {
-    return ProxyConfiguration{
-        .port = 0,
-        .upstreamHost = "localhost",
-        .upstreamPort = upstreamPort,
-        .upstreamTimeout = std::chrono::seconds(660),
-        .clientHeadCompletionTimeout = std::chrono::seconds(30),
-        .maximumHeadSize = 65536,
-        .receiveChunkSize = 32768,
-        .maximumConcurrentConnections = 128,
-        .upstreamUsesTLS = true,
-    };
+    return ProxyConfiguration::withSystemLimits(0, "localhost", upstreamPort);
 }
 
 // A running proxy in front of a local TLS upstream whose responder the test sets.
