@@ -205,20 +205,30 @@ std::optional<HTTPMessage> MessageReader::readRequest() {
     HTTPMessage message;
     message.head = *head;
     message.raw = *head;
+    if (!readBody(message, false)) {
+        return std::nullopt;
+    }
+    return message;
+}
+
+bool MessageReader::readBody(HTTPMessage& message, bool untilCloseWithoutLength) {
     const auto coding = message.field("transfer-encoding");
     if (coding && lowered(*coding).find("chunked") != std::string::npos) {
         std::string raw;
         if (!readChunked(message.body, raw)) {
-            return std::nullopt;
+            return false;
         }
         message.raw += raw;
     } else if (const auto length = message.field("content-length")) {
         if (!readExactly(std::stoul(*length), message.body)) {
-            return std::nullopt;
+            return false;
         }
         message.raw += message.body;
+    } else if (untilCloseWithoutLength) {
+        message.body = readToEnd();
+        message.raw += message.body;
     }
-    return message;
+    return true;
 }
 
 std::optional<HTTPMessage> MessageReader::readResponse(std::string_view method) {
@@ -233,21 +243,8 @@ std::optional<HTTPMessage> MessageReader::readResponse(std::string_view method) 
     if (method == "HEAD" || (status >= 100 && status < 200) || status == 204 || status == 304) {
         return message;
     }
-    const auto coding = message.field("transfer-encoding");
-    if (coding && lowered(*coding).find("chunked") != std::string::npos) {
-        std::string raw;
-        if (!readChunked(message.body, raw)) {
-            return std::nullopt;
-        }
-        message.raw += raw;
-    } else if (const auto length = message.field("content-length")) {
-        if (!readExactly(std::stoul(*length), message.body)) {
-            return std::nullopt;
-        }
-        message.raw += message.body;
-    } else {
-        message.body = readToEnd();
-        message.raw += message.body;
+    if (!readBody(message, true)) {
+        return std::nullopt;
     }
     return message;
 }

@@ -57,6 +57,9 @@ public:
     std::string& buffered() { return buffer_; }
 
 private:
+    // The body under the head's framing; with neither coding nor length, everything until the
+    // close when `untilCloseWithoutLength`, else nothing.
+    bool readBody(HTTPMessage& message, bool untilCloseWithoutLength);
     bool fill();
     bool readExactly(std::size_t count, std::string& into);
     bool readChunked(std::string& body, std::string& raw);
