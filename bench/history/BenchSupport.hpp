@@ -34,6 +34,17 @@ inline TreeTotals totalsOf(const history::TranscriptScanner::ScanResult& scan) {
     return totals;
 }
 
+// The 1 GiB tree that the scan and the history benchmarks both measure.
+inline TreeShape largeTreeShape() {
+    TreeShape shape;
+    shape.seed = 7;
+    shape.totalBytes = 1ull << 30;
+    shape.files = 600;
+    shape.projects = 40;
+    shape.oversizedLines = 4;
+    return shape;
+}
+
 // The totals the generator wrote beside the tree at `root`.
 TreeTotals readTotals(const std::filesystem::path& root);
 

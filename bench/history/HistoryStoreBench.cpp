@@ -27,16 +27,6 @@ namespace {
 
 constexpr core::Seconds retention = 2592000;
 
-TreeShape largeShape() {
-    TreeShape shape;
-    shape.seed = 7;
-    shape.totalBytes = 1ull << 30;
-    shape.files = 600;
-    shape.projects = 40;
-    shape.oversizedLines = 4;
-    return shape;
-}
-
 // Runs a program and waits for it; its resource use comes back in `usage`.
 int run(std::vector<std::string> args, rusage* usage = nullptr, bool quiet = false) {
     std::vector<char*> argv;
@@ -157,7 +147,7 @@ int measure(const std::filesystem::path& root, bool withAppend) {
         for (std::size_t i = 0; i < 3 && i < files.size(); ++i) {
             sizes.push_back(std::filesystem::file_size(files[i]));
         }
-        const auto appended = TranscriptTreeGenerator(largeShape()).append(root, 3, 5, 4242);
+        const auto appended = TranscriptTreeGenerator(largeTreeShape()).append(root, 3, 5, 4242);
         TreeTotals all = expected;
         all.uniqueMessages += appended.uniqueMessages;
         all.uniqueUsage += appended.uniqueUsage;
@@ -303,7 +293,7 @@ int main(int argc, char** argv) {
     }
 
     const auto root = base / "large";
-    ensureTree(root, largeShape(), fresh);
+    ensureTree(root, largeTreeShape(), fresh);
     const auto files = TranscriptTreeGenerator::transcriptFiles(root);
     const TreeTotals totals = readTotals(root);
     timeCat(files); // into the page cache

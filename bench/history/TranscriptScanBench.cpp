@@ -78,12 +78,7 @@ double median(std::vector<double> values) {
 // A first scan of a large tree, next to cat reading the same files.
 bool largeTree(const std::filesystem::path& base, bool fresh) {
     bool ok = true;
-    TreeShape large;
-    large.seed = 7;
-    large.totalBytes = 1ull << 30;
-    large.files = 600;
-    large.projects = 40;
-    large.oversizedLines = 4;
+    const TreeShape large = largeTreeShape();
     const auto largeRoot = base / "large";
     const auto largeTotals = ensureTree(largeRoot, large, fresh);
     const auto largeFiles = TranscriptTreeGenerator::transcriptFiles(largeRoot);
