@@ -31,7 +31,7 @@ public:
         // What the deletion watch sleeps and looks with, and the service manager that the
         // teardown drives.
         SelfDeletionWatch::Sleep sleep = SelfDeletionWatch::sleepSteadily;
-        SelfDeletionWatch::FileExists fileExists = SelfDeletionWatch::fileExistsOnDisk;
+        SelfDeletionWatch::FileExists fileExists = config::SelfCheck::fileExistsOnDisk;
         std::shared_ptr<config::ServiceBackend> serviceBackend;
     };
 

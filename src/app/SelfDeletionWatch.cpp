@@ -1,7 +1,6 @@
 #include "app/SelfDeletionWatch.hpp"
 
 #include <chrono>
-#include <sys/stat.h>
 #include <thread>
 #include <utility>
 
@@ -38,11 +37,6 @@ void SelfDeletionWatch::waitForDeletion() {
 void SelfDeletionWatch::sleepSteadily(core::Seconds seconds) {
     // sleep_for runs on the steady clock and resumes after signals until the time has passed.
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-bool SelfDeletionWatch::fileExistsOnDisk(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0;
 }
 
 } // namespace meterly::app

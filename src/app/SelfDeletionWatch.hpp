@@ -31,9 +31,6 @@ public:
     // Sleeps on the steady clock.
     static void sleepSteadily(core::Seconds seconds);
 
-    // Whether something exists at the path (a dangling link does not count).
-    static bool fileExistsOnDisk(const std::string& path);
-
 private:
     bool isPresent() const;
 

@@ -3,6 +3,7 @@
 #include "config/ConfigError.hpp"
 #include "config/InstallEnvironment.hpp"
 #include "config/PortSelector.hpp"
+#include "config/SelfCheck.hpp"
 #include "config/SystemdUserBackend.hpp"
 
 #include <system_error>
@@ -10,11 +11,6 @@
 namespace meterly::config {
 
 namespace {
-
-bool existsOnDisk(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error);
-}
 
 // The loopback port the settings already name, if any.
 std::optional<std::uint16_t> configuredLoopbackPort(const ClaudeSettingsFile::Inspection& found) {
@@ -137,7 +133,7 @@ ProxyInstaller::UninstallReport ProxyInstaller::uninstall(bool keepBackup, bool 
 }
 
 std::optional<ProxyInstaller::ExecutableDrift> ProxyInstaller::executableDrift() const {
-    return executableDrift(existsOnDisk);
+    return executableDrift(SelfCheck::fileExistsOnDisk);
 }
 
 std::optional<ProxyInstaller::ExecutableDrift>

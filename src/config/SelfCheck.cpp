@@ -1,8 +1,15 @@
 #include "config/SelfCheck.hpp"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace meterly::config {
+
+bool SelfCheck::fileExistsOnDisk(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
 
 namespace {
 

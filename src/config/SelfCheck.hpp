@@ -14,6 +14,9 @@ public:
 
     using FileExists = std::function<bool(const std::string& path)>;
 
+    // The real file system's answer: something exists at `path` (a dangling link does not count).
+    static bool fileExistsOnDisk(const std::string& path);
+
     // For ".../<Name>.app/Contents/MacOS/<executable>" the ".app" folder without a trailing
     // slash; for any other path nothing. The names compare case-sensitively.
     static std::optional<std::string> bundleRoot(std::string_view executablePath);

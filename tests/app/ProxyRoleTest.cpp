@@ -81,7 +81,7 @@ TEST(ProxyRoleTest, ADeletedExecutableStopsTheServerAndTearsTheInstallationDown)
                 sleeps.push_back(seconds);
                 servingDuringWatch = accepts(port);
             },
-        .fileExists = SelfDeletionWatch::fileExistsOnDisk,
+        .fileExists = config::SelfCheck::fileExistsOnDisk,
         .serviceBackend = std::make_shared<config::SystemdUserBackend>(
             std::make_shared<config::PosixProcessRunner>(), noVariables(),
             systemctl.path().string()),
