@@ -2,7 +2,16 @@
 function(meterly_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
                                              -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual
-                                             -Wnull-dereference -Wimplicit-fallthrough)
+                                             -Wnull-dereference -Wimplicit-fallthrough -Wconversion
+                                             -Wsign-conversion)
+    # g++ 12 pairs the operator new and delete of Asio's coroutine frames wrongly (a false positive
+    # on every awaitable that is destroyed in the function that made it).
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(${target} PRIVATE -Wno-mismatched-new-delete)
+    endif()
+    if(METERLY_WARNINGS_AS_ERRORS)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
 endfunction()
 
 # meterly_add_library(<name> SOURCES ... [DEPS ...]) creates meterly_<name> with alias meterly::<name>.

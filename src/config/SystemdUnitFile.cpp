@@ -32,7 +32,8 @@ std::string quotedWord(std::string_view word, bool isExecutable) {
         return "\\;"; // a lone ";" would separate two commands
     }
     std::string out = "\"";
-    for (unsigned char c : word) {
+    for (const char raw : word) {
+        const auto c = static_cast<unsigned char>(raw);
         switch (c) {
         case '"':
             out += "\\\"";
@@ -74,7 +75,8 @@ std::string pathValue(const std::string& path, const char* setting) {
         throw UnitFileError(std::string(setting) + " needs an absolute path: " + path);
     }
     std::string out;
-    for (unsigned char c : path) {
+    for (const char raw : path) {
+        const auto c = static_cast<unsigned char>(raw);
         if (isControl(c)) {
             throw UnitFileError(std::string(setting) + " path holds a control character");
         }

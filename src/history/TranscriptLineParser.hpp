@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/InternetDateParser.hpp"
+#include "core/InternetDateParser.hpp"
 #include "history/UsageEntry.hpp"
 
 #include <cstddef>
@@ -55,8 +55,8 @@ private:
     std::optional<core::Date> date(std::optional<std::string_view> text) const;
 
     std::unique_ptr<Decoder> decoder_;
-    InternetDateParser fractional_{InternetDateParser::Fraction::required};
-    InternetDateParser plain_{InternetDateParser::Fraction::absent};
+    core::InternetDateParser fractional_{core::InternetDateParser::Fraction::required};
+    core::InternetDateParser plain_{core::InternetDateParser::Fraction::absent};
 };
 
 } // namespace meterly::history

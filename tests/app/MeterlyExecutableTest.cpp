@@ -4,14 +4,15 @@
 #include "support/TempDir.hpp"
 
 #include <arpa/inet.h>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -93,12 +94,19 @@ protected:
 
     // The port named by a listening line, or nullopt for any other line.
     static std::optional<std::uint16_t> listeningPort(const std::optional<std::string>& line) {
-        static const std::regex pattern("Meterly proxy listening on 127\\.0\\.0\\.1:([0-9]+)\n");
-        std::smatch match;
-        if (!line || !std::regex_match(*line, match, pattern)) {
+        static constexpr std::string_view prefix = "Meterly proxy listening on 127.0.0.1:";
+        if (!line || !line->starts_with(prefix) || !line->ends_with("\n")) {
             return std::nullopt;
         }
-        return static_cast<std::uint16_t>(std::stoi(match[1]));
+        const std::string_view digits =
+            std::string_view(*line).substr(prefix.size(), line->size() - prefix.size() - 1);
+        std::uint16_t port = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), port);
+        if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size()) {
+            return std::nullopt;
+        }
+        return port;
     }
 
     TempDir home_;

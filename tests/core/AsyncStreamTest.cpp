@@ -183,7 +183,7 @@ TEST(AsyncStreamTest, ConcurrentProducersLoseNothing) {
     for (int n = 0; n < producers * each; ++n) {
         auto value = stream.next(5s);
         ASSERT_TRUE(value);
-        int from = *value / each;
+        const auto from = static_cast<std::size_t>(*value / each);
         EXPECT_GT(*value, lastOf[from]) << "values of one producer keep their order";
         lastOf[from] = *value;
         received.push_back(*value);

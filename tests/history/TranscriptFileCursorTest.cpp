@@ -56,7 +56,7 @@ TEST(TranscriptFileCursorTest, SplitsLinesAlikeForEveryChunkSize) {
     const std::string unfinished = assistant(3);
     // One buffer serves every read, holding the bytes of earlier ones.
     ReadBuffer buffer;
-    for (const std::size_t chunk : {4096, 1, 2, 3, 5, 7, 64}) {
+    for (const std::size_t chunk : std::initializer_list<std::size_t>{4096, 1, 2, 3, 5, 7, 64}) {
         SCOPED_TRACE(chunk);
         TempDir dir;
         const auto path = dir.write("p/a.jsonl", complete + unfinished);
@@ -153,7 +153,7 @@ TEST(TranscriptFileCursorTest, StartsAgainWhenTheFileShrinksOrIsReplaced) {
     dir.write("p/a.jsonl", assistant(4) + "\n" + assistant(5) + "\n");
     result = cursor.read(parser);
     EXPECT_FALSE(result.didReset);
-    EXPECT_EQ(result.entries.size() + result.skippedLines, 1u);
+    EXPECT_EQ(result.entries.size() + static_cast<std::size_t>(result.skippedLines), 1u);
 
     // Replaced by another file, longer than the offset.
     const auto other =

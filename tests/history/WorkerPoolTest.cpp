@@ -9,7 +9,7 @@ namespace meterly::history {
 namespace {
 
 TEST(WorkerPoolTest, RunsEveryTaskOnceWithoutOverlapPerWorker) {
-    for (const std::size_t workers : {1, 2, 5}) {
+    for (const std::size_t workers : std::initializer_list<std::size_t>{1, 2, 5}) {
         WorkerPool pool(workers);
         ASSERT_EQ(pool.size(), workers);
         // Many batches in a row, of sizes around the number of workers.

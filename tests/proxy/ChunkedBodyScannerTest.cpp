@@ -52,7 +52,7 @@ TEST(ChunkedBodyScannerTest, CompleteBodies) {
     };
     for (const auto& c : cases) {
         const std::string input = std::string(c.body) + std::string(c.after);
-        for (std::size_t step : {0, 1, 2, 7}) {
+        for (std::size_t step : std::initializer_list<std::size_t>{0, 1, 2, 7}) {
             bool complete = false;
             EXPECT_EQ(scan(input, step, complete), c.body.size()) << c.body << " step " << step;
             EXPECT_TRUE(complete) << c.body << " step " << step;
@@ -82,7 +82,7 @@ TEST(ChunkedBodyScannerTest, GrammarViolations) {
              "0\r\nX: y\rz\r\n", // CR in a trailer line not followed by LF
              "0\r\n\r\r",        // the same on the final line
          }) {
-        for (std::size_t step : {0, 1}) {
+        for (std::size_t step : std::initializer_list<std::size_t>{0, 1}) {
             bool complete = false;
             EXPECT_EQ(scan(body, step, complete), std::nullopt) << body;
             EXPECT_FALSE(complete);

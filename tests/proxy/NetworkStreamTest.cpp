@@ -254,16 +254,16 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
                 -> asio::awaitable<std::pair<std::string, std::vector<ProxyError>>> {
                 auto bytes = co_await s->receiveWithin(std::chrono::hours(1));
                 const std::string got = bytes ? std::string(asText(*bytes)) : "end";
-                std::vector<ProxyError> failures;
+                std::vector<ProxyError> seen;
                 for (int i = 0; i < 2; ++i) {
                     try {
                         co_await s->receiveWithin(std::chrono::milliseconds(5));
                     } catch (const ProxyError& error) {
-                        failures.push_back(error);
+                        seen.push_back(error);
                     }
                 }
                 co_await s->send(asBytes("last words"), false);
-                co_return std::pair{got, failures};
+                co_return std::pair{got, seen};
             }(stream_));
     // run() returning at all shows that no timer of the first receive was left behind.
     EXPECT_EQ(first, "abc");
@@ -297,18 +297,18 @@ TEST(NetworkStreamTest, ATimedOutReceiveClosesATLSStream) {
     const auto failures =
         run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::vector<ProxyError>> {
             co_await s->start();
-            std::vector<ProxyError> failures;
+            std::vector<ProxyError> seen;
             try {
                 co_await s->receiveWithin(std::chrono::milliseconds(5));
             } catch (const ProxyError& error) {
-                failures.push_back(error);
+                seen.push_back(error);
             }
             try {
                 co_await s->send(asBytes("GET / HTTP/1.1\r\n\r\n"), false);
             } catch (const ProxyError& error) {
-                failures.push_back(error);
+                seen.push_back(error);
             }
-            co_return failures;
+            co_return seen;
         }(stream));
     EXPECT_EQ(failures,
               (std::vector{ProxyError::timedOut(), ProxyError::network(ProxyFailure::cancelled)}));

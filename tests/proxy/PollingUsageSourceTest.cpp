@@ -41,7 +41,7 @@ UsageSourceEvent statusOf(const ProxyStatusReport& r) {
     return UsageSourceEvent::status(r.snapshot, r.requestsSeen, r.lastRequestAt);
 }
 
-std::vector<Reading> failures(int n) {
+std::vector<Reading> failures(std::size_t n) {
     return std::vector<Reading>(n, std::nullopt);
 }
 

@@ -1,8 +1,8 @@
-#include "history/InternetDateParser.hpp"
+#include "core/InternetDateParser.hpp"
 
 #include <cstdint>
 
-namespace meterly::history {
+namespace meterly::core {
 namespace {
 
 class Cursor {
@@ -85,7 +85,7 @@ std::int64_t daysFromCivil(int year, int month, int day) {
 
 } // namespace
 
-std::optional<core::Date> InternetDateParser::date(std::string_view text) const {
+std::optional<Date> InternetDateParser::date(std::string_view text) const {
     Cursor in(text);
     const auto year = in.digits(4);
     if (!year || !in.take('-')) {
@@ -147,4 +147,4 @@ std::optional<core::Date> InternetDateParser::date(std::string_view text) const 
     return static_cast<double>(seconds) + fraction;
 }
 
-} // namespace meterly::history
+} // namespace meterly::core

@@ -1,8 +1,8 @@
-#include "history/InternetDateParser.hpp"
+#include "core/InternetDateParser.hpp"
 
 #include <gtest/gtest.h>
 
-namespace meterly::history {
+namespace meterly::core {
 namespace {
 
 using Fraction = InternetDateParser::Fraction;
@@ -62,4 +62,4 @@ TEST(InternetDateParserTest, ReadsEachFormOnlyWithItsParser) {
 }
 
 } // namespace
-} // namespace meterly::history
+} // namespace meterly::core

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-namespace meterly::history {
+namespace meterly::core {
 
 // A strict reader of the internet date-time form: "2025-06-01T12:34:56Z", with a zone that is
 // either "Z" or an offset such as "+02:00". One parser reads the form with a fractional second
@@ -18,10 +18,10 @@ public:
     explicit InternetDateParser(Fraction fraction) : fraction_(fraction) {}
 
     // The instant the text names, or none when it is not exactly in this parser's form.
-    std::optional<core::Date> date(std::string_view text) const;
+    std::optional<Date> date(std::string_view text) const;
 
 private:
     Fraction fraction_;
 };
 
-} // namespace meterly::history
+} // namespace meterly::core
