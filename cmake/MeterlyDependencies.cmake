@@ -27,3 +27,10 @@ endif()
 if(METERLY_BUILD_BENCH)
     find_package(benchmark REQUIRED)
 endif()
+
+# The app role: ICU for the date and number texts, Qt 6 for the tray, windows and D-Bus.
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-i18n icu-uc)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus)
+if(METERLY_BUILD_TESTS)
+    find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
+endif()

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "state/MainExecutor.hpp"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace meterly::state {
+
+// A main executor for tests: jobs run only when the test asks, on the test's thread, and time
+// moves only when the test advances it, so no test waits for real seconds. Jobs posted from other
+// threads (a worker's result) are queued like any other; waitFor() lets the test block until one
+// arrives.
+class VirtualTimeExecutor final : public MainExecutor {
+public:
+    // 2027-01-15 08:00:00 UTC, a plain weekday.
+    static constexpr core::Date defaultStart = 1'800'000'000;
+
+    explicit VirtualTimeExecutor(core::Date start = defaultStart) : now_(start) {}
+
+    void post(Job job) override;
+    TimerID postAfter(core::Seconds delay, Job job) override;
+    void cancel(TimerID timer) override;
+    core::Date now() const override;
+
+    // A clock that reads this executor's time.
+    core::Clock clock() const {
+        return [this] { return now(); };
+    }
+
+    // Runs posted jobs and timers that are due now, including ones they post, until none is left.
+    // Returns how many ran.
+    std::size_t runReady();
+
+    // Moves time forward by `span`, running every timer at its due time in order (and whatever is
+    // posted meanwhile), then runs what is ready at the end.
+    void advance(core::Seconds span);
+
+    // Moves time to `date` without running anything (a clock jump, such as after a suspend).
+    void jumpTo(core::Date date);
+
+    // Runs ready jobs and waits (real time, at most `timeout`) for jobs posted from other threads
+    // until `done` returns true. Returns done()'s last answer.
+    bool runUntil(const std::function<bool()>& done,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+    std::size_t pendingTimers() const;
+    // The due time of the earliest pending timer, or none.
+    std::optional<core::Date> nextDue() const;
+
+private:
+    struct Timer {
+        core::Date due;
+        TimerID id;
+        Job job;
+    };
+    bool runOne();
+
+    mutable std::mutex mutex_;
+    std::condition_variable posted_;
+    core::Date now_;
+    TimerID next_ = 1;
+    std::deque<Job> ready_;
+    // Ordered by due time, then by the order of posting.
+    std::map<std::pair<core::Date, TimerID>, Job> timers_;
+};
+
+} // namespace meterly::state
