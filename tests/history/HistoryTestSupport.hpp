@@ -2,6 +2,7 @@
 
 #include "history/Calendar.hpp"
 #include "history/UsageEntry.hpp"
+#include "support/ScopedTimeZone.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -11,30 +12,7 @@
 
 namespace meterly::history::testing {
 
-// Sets TZ for the life of the object and puts the previous value back afterwards.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            previous_ = old;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone() {
-        if (previous_) {
-            ::setenv("TZ", previous_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-private:
-    std::optional<std::string> previous_;
-};
+using meterly::testing::ScopedTimeZone;
 
 // A calendar at a fixed offset from UTC, whatever the process's time zone.
 class FixedOffsetCalendar final : public Calendar {

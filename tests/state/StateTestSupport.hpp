@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/Time.hpp"
+#include "history/UsageHistoryReport.hpp"
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <vector>
+
+namespace meterly::state::testing {
+
+// The instant the local clock (TZ) reads the given wall time; the earlier one when it reads it
+// twice.
+inline core::Date localDate(int year, int month, int day, int hour, int minute = 0,
+                            int second = 0) {
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    fields.tm_isdst = -1;
+    return static_cast<core::Date>(std::mktime(&fields));
+}
+
+struct BucketFill {
+    std::int64_t responses = 0;
+    std::int64_t tokens = 0;
+};
+
+// `count` hourly buckets from `first` on, empty except those given by their index.
+inline std::vector<history::RequestBucket>
+hourlyBuckets(core::Date first, int count, const std::map<int, BucketFill>& filled = {}) {
+    std::vector<history::RequestBucket> buckets;
+    for (int i = 0; i < count; ++i) {
+        history::RequestBucket bucket{first + i * 3600.0, 0, 0};
+        if (auto it = filled.find(i); it != filled.end()) {
+            bucket.responseCount = it->second.responses;
+            bucket.totalTokens = it->second.tokens;
+        }
+        buckets.push_back(bucket);
+    }
+    return buckets;
+}
+
+} // namespace meterly::state::testing
