@@ -2,10 +2,12 @@
 
 #include "config/UTF8.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,6 +95,8 @@ bool isSpace(char c) {
 
 } // namespace
 
+PosixProcessRunner::PosixProcessRunner(std::chrono::milliseconds timeout) : timeout_(timeout) {}
+
 CommandResult PosixProcessRunner::run(const std::string& program,
                                       const std::vector<std::string>& arguments) {
     int fds[2];
@@ -141,7 +145,23 @@ CommandResult PosixProcessRunner::run(const std::string& program,
 
     std::string bytes;
     char buffer[4096];
+    const auto deadline = std::chrono::steady_clock::now() + timeout_;
+    bool timedOut = false;
     for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd readable{readEnd.get(), POLLIN, 0};
+        int ready = ::poll(&readable, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready <= 0) {
+            continue;
+        }
         ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
         if (n > 0) {
             bytes.append(buffer, static_cast<std::size_t>(n));
@@ -152,6 +172,9 @@ CommandResult PosixProcessRunner::run(const std::string& program,
         }
     }
     readEnd.reset();
+    if (timedOut) {
+        ::kill(pid, SIGKILL);
+    }
 
     int waitStatus = 0;
     pid_t reaped;
@@ -161,6 +184,13 @@ CommandResult PosixProcessRunner::run(const std::string& program,
 
     CommandResult result;
     result.output = trimWhitespace(utf8::decodeLossy(bytes));
+    if (timedOut) {
+        auto ms = timeout_.count();
+        std::string span =
+            ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+        result.output +=
+            std::string(result.output.empty() ? "" : " ") + "(killed after " + span + ")";
+    }
     if (reaped < 0) {
         result.status = -1;
     } else if (WIFEXITED(waitStatus)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,10 +36,20 @@ public:
 // The POSIX runner: an argument vector without a shell, standard input from /dev/null, standard
 // output and standard error on one pipe that is read to its end before the child is reaped. No
 // descriptor of this process leaks into the child beyond the three standard ones.
+//
+// A child that has not finished within the time-out (a hung service manager) is killed: the
+// result then has status 128 + SIGKILL and an output that ends in "(killed after <time-out>)".
 class PosixProcessRunner final : public ProcessRunner {
 public:
+    static constexpr std::chrono::milliseconds defaultTimeout{30'000};
+
+    explicit PosixProcessRunner(std::chrono::milliseconds timeout = defaultTimeout);
+
     CommandResult run(const std::string& program,
                       const std::vector<std::string>& arguments) override;
+
+private:
+    std::chrono::milliseconds timeout_;
 };
 
 // `text` without white space and line breaks at either end.

@@ -44,7 +44,7 @@ int ProxyHealthProbe::budgetSeconds() const {
     return total < 1 ? 1 : static_cast<int>(total);
 }
 
-bool ProxyHealthProbe::isHealthy() const {
+bool ProxyHealthProbe::answersOnce() const {
     ensureCurlInitialised();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
@@ -70,9 +70,9 @@ bool ProxyHealthProbe::isHealthy() const {
     return status >= 200 && status <= 299;
 }
 
-bool ProxyHealthProbe::waitUntilHealthy() const {
+bool ProxyHealthProbe::isHealthy() const {
     for (int attempt = 1; attempt <= attempts_; ++attempt) {
-        if (isHealthy()) {
+        if (answersOnce()) {
             return true;
         }
         if (attempt < attempts_) {

@@ -34,11 +34,14 @@ public:
     // nearest whole number (halves away from zero), at least 1. Request time-outs not counted.
     int budgetSeconds() const;
 
-    // One try: true when the proxy answers with a status in 200...299 within 2 s.
+    // Up to `attempts` tries, each given 2 s, with a pause of `interval` after each failed one
+    // but the last: true as soon as one answer has a status in 200...299.
     bool isHealthy() const;
+    // The same; the name the installer's wait goes by.
+    bool waitUntilHealthy() const { return isHealthy(); }
 
-    // Up to `attempts` tries with a pause of `interval` after each failed one but the last.
-    bool waitUntilHealthy() const;
+    // One try, whatever `attempts` says.
+    bool answersOnce() const;
 
 private:
     std::uint16_t port_;

@@ -98,26 +98,35 @@ ProxyInstaller::install(std::uint16_t port, ConflictPolicy policy, bool startAge
     report.baseURL = PortSelector::baseURL(port);
     report.plistPath = agent_.plistURL().string();
 
-    if (startAgent) {
-        auto previousPlist = agent_.plistSnapshot();
-        bool wasLoaded = agent_.isLoaded();
-        try {
-            agent_.writePlist();
-            agent_.bootstrap();
-        } catch (...) {
-            agent_.restore(previousPlist, wasLoaded);
-            throw;
-        }
-        ProxyHealthProbe health = probe ? *probe : ProxyHealthProbe(port, "127.0.0.1", 20, 0.5);
-        if (!health.waitUntilHealthy()) {
-            agent_.restore(previousPlist, wasLoaded);
-            throw ConfigError::proxyUnreachable(port, health.budgetSeconds());
-        }
-        report.agentStarted = agent_.isLoaded();
+    if (!startAgent) {
+        report.settings = settings_.install(report.baseURL, policy);
+        return report;
     }
 
-    // From here on the agent stays: it runs and answers, whatever the settings step does.
-    report.settings = settings_.install(report.baseURL, policy);
+    auto previousPlist = agent_.plistSnapshot();
+    bool wasLoaded = agent_.isLoaded();
+    try {
+        agent_.writePlist();
+        agent_.bootstrap();
+    } catch (...) {
+        agent_.restore(previousPlist, wasLoaded);
+        throw;
+    }
+    ProxyHealthProbe health = probe ? *probe : ProxyHealthProbe(port, "127.0.0.1", 20, 0.5);
+    if (!health.waitUntilHealthy()) {
+        agent_.restore(previousPlist, wasLoaded);
+        throw ConfigError::proxyUnreachable(port, health.budgetSeconds());
+    }
+    report.agentStarted = agent_.isLoaded();
+
+    // A kept-alive proxy that nothing points at must not stay behind: when the settings step
+    // fails (another base URL among the reasons), the agent goes back to how it was too.
+    try {
+        report.settings = settings_.install(report.baseURL, policy);
+    } catch (...) {
+        agent_.restore(previousPlist, wasLoaded);
+        throw;
+    }
     return report;
 }
 

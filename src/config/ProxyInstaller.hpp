@@ -100,7 +100,8 @@ public:
     // With `startAgent`: writes and loads the agent and waits for it to answer (by default 20
     // tries 0.5 s apart on 127.0.0.1); a failure up to there puts the earlier definition and
     // loaded state back and leaves the settings untouched. Then the settings are pointed at the
-    // proxy; an error there is passed on and the agent keeps running.
+    // proxy; an error there (another base URL under the policy included) puts the agent back the
+    // same way and is passed on. Without `startAgent` only the settings step runs.
     InstallReport install(std::uint16_t port, ConflictPolicy policy, bool startAgent,
                           const std::optional<ProxyHealthProbe>& probe = std::nullopt) const;
 

@@ -68,11 +68,8 @@ void SystemdUserBackend::bootstrap(const LaunchAgentSpec& spec, const std::files
     if (spec.runAtLoad) {
         require("enable", {"enable", unit});
     }
-    if (isLoaded(spec)) {
-        require("restart", {"restart", unit});
-    } else {
-        require("start", {"start", unit});
-    }
+    // A restart starts a unit that is not running, and one that is runs the new definition.
+    require("restart", {"restart", unit});
 }
 
 void SystemdUserBackend::kickstart(const LaunchAgentSpec& spec) {
@@ -100,7 +97,11 @@ bool SystemdUserBackend::isLoaded(const LaunchAgentSpec& spec) {
     } catch (const UnitFileError&) {
         return false;
     }
-    return systemctl({"is-active", unit}).status == 0;
+    // Installed and enabled counts, running or not: a unit whose executable is gone restarts in a
+    // loop and is never active, yet it is there to be repaired and restarted. A unit that runs
+    // without being enabled (its disable went through but not its stop) counts as well.
+    return systemctl({"is-enabled", unit}).status == 0 ||
+           systemctl({"is-active", unit}).status == 0;
 }
 
 } // namespace meterly::config

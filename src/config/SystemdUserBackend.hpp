@@ -35,15 +35,15 @@ public:
     std::optional<std::vector<std::string>>
     programArguments(std::string_view definition) const override;
 
-    // daemon-reload; enable when it runs at load; then start, or restart when it is active already
-    // (so that it runs the definition just written).
+    // daemon-reload; enable when it runs at load; then restart, which starts it when it is not
+    // running and otherwise makes it run the definition just written.
     void bootstrap(const LaunchAgentSpec& spec, const std::filesystem::path& definition) override;
     // daemon-reload, then restart.
     void kickstart(const LaunchAgentSpec& spec) override;
     // disable, then stop; a unit that is not loaded (exit 5) counts as stopped. The stop runs
     // even when the disable failed, so that a running agent is never left behind.
     void bootout(const LaunchAgentSpec& spec) override;
-    // is-active.
+    // is-enabled, else is-active: the manager has the unit enabled, or it runs.
     bool isLoaded(const LaunchAgentSpec& spec) override;
 
 private:

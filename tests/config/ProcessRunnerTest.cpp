@@ -1,5 +1,6 @@
 #include "config/ProcessRunner.hpp"
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -36,6 +37,16 @@ TEST(ProcessRunnerTest, AProgramThatCannotStartGivesMinusOneAndTheReason) {
     auto result = PosixProcessRunner().run("/nonexistent/launchctl", {"print"});
     EXPECT_EQ(result.status, -1);
     EXPECT_NE(result.output.find("No such file or directory"), std::string::npos) << result.output;
+}
+
+TEST(ProcessRunnerTest, AChildThatHangsIsKilledAtTheTimeOut) {
+    // A hung service manager must not hold its caller forever.
+    auto started = std::chrono::steady_clock::now();
+    auto result = PosixProcessRunner(std::chrono::milliseconds(300))
+                      .run("/bin/sh", {"-c", "echo waiting; exec sleep 30"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(result.status, 128 + SIGKILL);
+    EXPECT_EQ(result.output, "waiting (killed after 300 ms)");
 }
 
 TEST(ProcessRunnerTest, ReadsOutputLargerThanAPipeBufferToTheEnd) {

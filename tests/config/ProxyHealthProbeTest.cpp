@@ -41,8 +41,13 @@ TEST(ProxyHealthProbeTest, ARefusedPortFailsAfterEveryAttemptWithAPauseBetween) 
     ProxyHealthProbe probe(nobody.port(), "127.0.0.1", 4, 0.5,
                            [&](core::Seconds s) { pauses.push_back(s); });
     EXPECT_FALSE(probe.isHealthy());
+    EXPECT_EQ(pauses, (std::vector<core::Seconds>{0.5, 0.5, 0.5}));
+    pauses.clear();
     EXPECT_FALSE(probe.waitUntilHealthy());
     EXPECT_EQ(pauses, (std::vector<core::Seconds>{0.5, 0.5, 0.5}));
+    pauses.clear();
+    EXPECT_FALSE(probe.answersOnce());
+    EXPECT_TRUE(pauses.empty());
 }
 
 TEST(ProxyHealthProbeTest, AProxyThatComesUpOnTheThirdTryEndsTheWait) {
@@ -55,7 +60,7 @@ TEST(ProxyHealthProbeTest, AProxyThatComesUpOnTheThirdTryEndsTheWait) {
             proxy = std::make_unique<LocalHTTPServer>(answering(200), port.port());
         }
     });
-    EXPECT_TRUE(probe.waitUntilHealthy());
+    EXPECT_TRUE(probe.isHealthy());
     EXPECT_EQ(pauses, 2);
     ASSERT_TRUE(proxy);
     EXPECT_EQ(proxy->requests().size(), 1u);

@@ -73,6 +73,11 @@ protected:
         return std::filesystem::exists(unitPath()) ? std::optional(home.read(unitPath()))
                                                    : std::nullopt;
     }
+    // The user manager's answers for an agent that is (or is not) installed and running.
+    void agentLoaded(bool loaded) {
+        systemctl.answer("is-enabled", {loaded ? 0 : 1});
+        systemctl.answer("is-active", {loaded ? 0 : 3});
+    }
     // 20 tries 0.5 s apart, as the installer's own, without waiting.
     ProxyHealthProbe probe(std::uint16_t port) {
         return ProxyHealthProbe(port, "127.0.0.1", 20, 0.5, [this](core::Seconds) { ++pauses; });
@@ -106,7 +111,7 @@ TEST_F(ProxyInstallerTest, AProxyThatNeverAnswersPutsTheEarlierAgentBack) {
         auto unitBefore = unitBytes();
         auto settingsBefore = settingsBytes();
         systemctl.clearCalls();
-        systemctl.answer("is-active", {c.wasLoaded ? 0 : 3});
+        agentLoaded(c.wasLoaded);
         pauses = 0;
 
         try {
@@ -134,57 +139,79 @@ TEST_F(ProxyInstallerTest, AProxyThatNeverAnswersPutsTheEarlierAgentBack) {
 TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {
     writeSettings("https://gateway.example.com");
     auto settingsBefore = settingsBytes();
-    systemctl.answer("is-active", {3});
-    systemctl.answer("start", {1}, "Job for com.meterly.proxy.service failed.");
+    agentLoaded(false);
+    systemctl.answer("restart", {1}, "Job for com.meterly.proxy.service failed.");
     LocalHTTPServer proxy(healthyProxy);
     try {
         installer(proxy.port()).install(proxy.port(), Policy::force, true, probe(proxy.port()));
         FAIL() << "expected LaunchAgentError";
     } catch (const LaunchAgentError& error) {
         EXPECT_EQ(error, LaunchAgentError::systemctlFailed(
-                             "start", 1, "Job for com.meterly.proxy.service failed."));
+                             "restart", 1, "Job for com.meterly.proxy.service failed."));
     }
     EXPECT_EQ(unitBytes(), std::nullopt);
     EXPECT_EQ(settingsBytes(), settingsBefore);
     EXPECT_TRUE(proxy.requests().empty());
 }
 
-TEST_F(ProxyInstallerTest, ASettingsConflictAfterAHealthyProbeLeavesTheAgentRunning) {
-    writeSettings("https://gateway.example.com");
-    auto settingsBefore = settingsBytes();
-    LocalHTTPServer proxy(healthyProxy);
-    auto install = installer(proxy.port());
-    systemctl.answer("is-active", {3, 3, 0});
+TEST_F(ProxyInstallerTest, ASettingsFailureAfterAHealthyProbePutsTheEarlierAgentBack) {
+    // A kept-alive proxy must not stay behind with nothing pointing at it.
+    struct Case {
+        bool earlierUnit;
+        bool wasLoaded;
+        Texts rollbackCalls;
+    };
+    const Case cases[] = {
+        {false, false, {"--user disable " + unitCalls, "--user stop " + unitCalls}},
+        {true, true, {"--user daemon-reload", "--user restart " + unitCalls}},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(unitPath());
+        writeSettings("https://gateway.example.com");
+        auto settingsBefore = settingsBytes();
+        if (c.earlierUnit) {
+            installer(8800, otherExecutable()).agent().writePlist();
+        }
+        auto unitBefore = unitBytes();
+        LocalHTTPServer proxy(healthyProxy);
+        auto install = installer(proxy.port());
+        systemctl.clearCalls();
+        agentLoaded(c.wasLoaded);
 
-    try {
-        install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
-        FAIL() << "expected ConfigError";
-    } catch (const ConfigError& error) {
-        EXPECT_EQ(error.kind(), ConfigError::Kind::conflictingBaseURL);
-    }
-    EXPECT_EQ(settingsBytes(), settingsBefore);
-    EXPECT_EQ(unitBytes(), SystemdUnitFile::render(install.agent().spec()));
-    for (const auto& call : systemctl.calls()) {
-        EXPECT_EQ(call.find("stop"), std::string::npos) << call;
-        EXPECT_EQ(call.find("disable"), std::string::npos) << call;
-    }
+        try {
+            install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
+            FAIL() << "expected ConfigError";
+        } catch (const ConfigError& error) {
+            EXPECT_EQ(error, ConfigError::conflictingBaseURL(settingsPath().string(),
+                                                             "https://gateway.example.com"));
+        }
+        EXPECT_EQ(settingsBytes(), settingsBefore);
+        EXPECT_EQ(unitBytes(), unitBefore);
+        auto calls = systemctl.calls();
+        ASSERT_GE(calls.size(), c.rollbackCalls.size());
+        EXPECT_EQ(Texts(calls.end() - static_cast<long>(c.rollbackCalls.size()), calls.end()),
+                  c.rollbackCalls)
+            << c.earlierUnit;
 
-    // Asked again with another policy: the unit is unchanged, the running agent is restarted.
-    systemctl.clearCalls();
-    systemctl.answer("is-active", {0});
-    auto report = install.install(proxy.port(), Policy::force, true, probe(proxy.port()));
-    EXPECT_EQ(systemctl.calls(),
-              (Texts{"--user is-active " + unitCalls, "--user daemon-reload",
-                     "--user enable " + unitCalls, "--user is-active " + unitCalls,
-                     "--user restart " + unitCalls, "--user is-active " + unitCalls}));
-    EXPECT_EQ(report.port, proxy.port());
-    EXPECT_EQ(report.baseURL, PortSelector::baseURL(proxy.port()));
-    EXPECT_EQ(report.plistPath, unitPath().string());
-    EXPECT_TRUE(report.agentStarted);
-    EXPECT_EQ(report.settings.change, ClaudeSettingsFile::InstallResult::Change::replacedBaseURL(
-                                          "https://gateway.example.com"));
-    EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
-    EXPECT_EQ(proxy.requests().size(), 2u);
+        // Asked again with another policy, the install goes through.
+        systemctl.clearCalls();
+        agentLoaded(true);
+        auto report = install.install(proxy.port(), Policy::force, true, probe(proxy.port()));
+        EXPECT_EQ(systemctl.calls(),
+                  (Texts{"--user is-enabled " + unitCalls, "--user daemon-reload",
+                         "--user enable " + unitCalls, "--user restart " + unitCalls,
+                         "--user is-enabled " + unitCalls}));
+        EXPECT_EQ(report.port, proxy.port());
+        EXPECT_EQ(report.baseURL, PortSelector::baseURL(proxy.port()));
+        EXPECT_EQ(report.plistPath, unitPath().string());
+        EXPECT_TRUE(report.agentStarted);
+        EXPECT_EQ(report.settings.change,
+                  ClaudeSettingsFile::InstallResult::Change::replacedBaseURL(
+                      "https://gateway.example.com"));
+        EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
+        EXPECT_EQ(unitBytes(), SystemdUnitFile::render(install.agent().spec()));
+        EXPECT_EQ(proxy.requests().size(), 2u);
+    }
 }
 
 TEST_F(ProxyInstallerTest, UnderLaunchdAnInstallOverTheLoadedAgentRestartsIt) {
@@ -221,7 +248,7 @@ TEST_F(ProxyInstallerTest, UninstallTakesTheSettingsBackThenStopsAndRemovesTheAg
     auto install = installer(8787);
     writeSettings("http://127.0.0.1:8787");
     install.agent().writePlist();
-    systemctl.answer("is-active", {3});
+    agentLoaded(false);
 
     auto kept = install.uninstall(false, false);
     EXPECT_EQ(kept.settings.change, ClaudeSettingsFile::RemovalResult::Change::removedBaseURL());
@@ -235,8 +262,9 @@ TEST_F(ProxyInstallerTest, UninstallTakesTheSettingsBackThenStopsAndRemovesTheAg
     EXPECT_TRUE(report.agentStopped);
     EXPECT_TRUE(report.plistRemoved);
     EXPECT_EQ(unitBytes(), std::nullopt);
-    EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls, "--user stop " + unitCalls,
-                                        "--user is-active " + unitCalls}));
+    EXPECT_EQ(systemctl.calls(),
+              (Texts{"--user disable " + unitCalls, "--user stop " + unitCalls,
+                     "--user is-enabled " + unitCalls, "--user is-active " + unitCalls}));
 
     // A failing stop is passed on; the settings change stands.
     writeSettings("http://127.0.0.1:8787");
@@ -366,11 +394,12 @@ TEST_F(ProxyInstallerTest, TeardownRemovesTheUnitBeforeItStopsItselfWhileUninsta
                                         "--user stop " + unitCalls + " [absent]"}));
 
     systemctl.clearCalls();
-    systemctl.answer("is-active", {3});
+    agentLoaded(false);
     own.agent().writePlist();
     own.uninstall(false, true);
     EXPECT_EQ(systemctl.calls(), (Texts{"--user disable " + unitCalls + " [present]",
                                         "--user stop " + unitCalls + " [present]",
+                                        "--user is-enabled " + unitCalls + " [present]",
                                         "--user is-active " + unitCalls + " [present]"}));
 }
 

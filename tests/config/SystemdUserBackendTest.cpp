@@ -72,35 +72,26 @@ TEST_F(SystemdUserBackendTest, TheManagerWritesTheUnitAndReadsItsCommandLineBack
     EXPECT_TRUE(systemctl.calls().empty());
 }
 
-TEST_F(SystemdUserBackendTest, BootstrapReloadsEnablesAndStartsOrRestarts) {
+TEST_F(SystemdUserBackendTest, BootstrapReloadsEnablesAndRestarts) {
     struct Case {
         bool runAtLoad;
-        int active;
         Texts calls;
     };
     const Case cases[] = {
         {true,
-         3,
          {"--user daemon-reload", "--user enable com.meterly.proxy.service",
-          "--user is-active com.meterly.proxy.service", "--user start com.meterly.proxy.service"}},
-        {true,
-         0,
-         {"--user daemon-reload", "--user enable com.meterly.proxy.service",
-          "--user is-active com.meterly.proxy.service",
           "--user restart com.meterly.proxy.service"}},
-        {false,
-         3,
-         {"--user daemon-reload", "--user is-active com.meterly.proxy.service",
-          "--user start com.meterly.proxy.service"}},
+        {false, {"--user daemon-reload", "--user restart com.meterly.proxy.service"}},
     };
     for (const auto& c : cases) {
         systemctl.clearCalls();
-        systemctl.answer("is-active", {c.active});
         auto s = spec();
         s.runAtLoad = c.runAtLoad;
         manager(s).bootstrap();
         EXPECT_EQ(systemctl.calls(), c.calls);
     }
+    systemctl.answer("restart", {1}, "Job for com.meterly.proxy.service failed.");
+    EXPECT_THROW(manager(spec()).bootstrap(), LaunchAgentError);
 }
 
 TEST_F(SystemdUserBackendTest, ARestartAfterARepairRunsTheRewrittenUnit) {
@@ -155,13 +146,29 @@ TEST_F(SystemdUserBackendTest, BootoutDisablesAndStopsAndANotLoadedUnitIsStopped
     }
 }
 
-TEST_F(SystemdUserBackendTest, IsLoadedMeansActive) {
-    systemctl.answer("is-active", {0, 3, 4});
-    auto agent = manager(spec());
-    EXPECT_TRUE(agent.isLoaded());
-    EXPECT_FALSE(agent.isLoaded());
-    EXPECT_FALSE(agent.isLoaded());
-    EXPECT_EQ(systemctl.calls().back(), "--user is-active com.meterly.proxy.service");
+TEST_F(SystemdUserBackendTest, IsLoadedMeansEnabledOrRunning) {
+    // An enabled unit whose executable is gone never becomes active, yet it is loaded: it is
+    // there to be repaired and restarted.
+    struct Case {
+        int enabled;
+        int active;
+        bool loaded;
+        Texts calls;
+    };
+    const std::string unit = "com.meterly.proxy.service";
+    const Case cases[] = {
+        {0, 3, true, {"--user is-enabled " + unit}},
+        {1, 0, true, {"--user is-enabled " + unit, "--user is-active " + unit}},
+        {1, 3, false, {"--user is-enabled " + unit, "--user is-active " + unit}},
+        {4, 4, false, {"--user is-enabled " + unit, "--user is-active " + unit}},
+    };
+    for (const auto& c : cases) {
+        systemctl.clearCalls();
+        systemctl.answer("is-enabled", {c.enabled});
+        systemctl.answer("is-active", {c.active});
+        EXPECT_EQ(manager(spec()).isLoaded(), c.loaded) << c.enabled << " " << c.active;
+        EXPECT_EQ(systemctl.calls(), c.calls);
+    }
 }
 
 } // namespace
