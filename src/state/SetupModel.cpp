@@ -1,0 +1,255 @@
+#include "state/SetupModel.hpp"
+
+#include "config/ConfigError.hpp"
+#include "config/LaunchAgentError.hpp"
+#include "config/PortSelector.hpp"
+#include "config/SelfCheck.hpp"
+
+namespace meterly::state {
+
+using config::ClaudeSettingsFile;
+using config::ConfigError;
+using config::PortSelector;
+using config::ProxyInstaller;
+
+namespace {
+
+using Policy = ClaudeSettingsFile::ConflictPolicy;
+
+// The loopback port of the base URL the settings name, if they name one with a port.
+std::optional<std::uint16_t> loopbackPort(const ClaudeSettingsFile::Inspection& found) {
+    if (!found.existingBaseURL || !found.existingIsLoopback) {
+        return std::nullopt;
+    }
+    return PortSelector::port(*found.existingBaseURL);
+}
+
+} // namespace
+
+std::string describeError(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const ConfigError& failure) {
+        return failure.description();
+    } catch (const config::LaunchAgentError& failure) {
+        return failure.description();
+    } catch (const config::PortError& failure) {
+        return failure.description();
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "An unknown error occurred.";
+    }
+}
+
+SetupModel::SetupModel(BlockingWorker& worker, ClaudeSettingsFile settings,
+                       MakeInstaller makeInstaller, bool startsAgent, Options options)
+    : worker_(worker), settings_(std::move(settings)), makeInstaller_(std::move(makeInstaller)),
+      startsAgent_(startsAgent), options_(std::move(options)) {
+    if (!options_.portProbe) {
+        options_.portProbe = [](std::uint16_t port) {
+            return config::ProxyHealthProbe(port, "127.0.0.1", 1, 0.5).isHealthy();
+        };
+    }
+    if (!options_.installProbe) {
+        options_.installProbe = [](std::uint16_t) {
+            return std::optional<config::ProxyHealthProbe>();
+        };
+    }
+    if (!options_.fileExists) {
+        options_.fileExists = config::SelfCheck::fileExistsOnDisk;
+    }
+}
+
+SetupModel::~SetupModel() {
+    // Work already given to the worker finishes there; its outcome finds the model gone.
+    *alive_ = false;
+}
+
+SetupModel::MakeInstaller SetupModel::bundledInstaller(std::filesystem::path homeDirectory) {
+    return [home = std::move(homeDirectory)](std::uint16_t port) {
+        return ProxyInstaller::bundled(port, home);
+    };
+}
+
+bool SetupModel::isBusy() const {
+    return state().kind == State::Kind::checking || state().kind == State::Kind::working;
+}
+
+bool SetupModel::canAdopt(const ClaudeSettingsFile::Inspection& found) {
+    return found.existingIsLoopback && found.backupExists;
+}
+
+void SetupModel::refresh() {
+    if (state().kind == State::Kind::working) {
+        return;
+    }
+    ClaudeSettingsFile::Inspection found;
+    try {
+        found = settings_.inspect();
+    } catch (...) {
+        state_.set(State::failed(describeError(std::current_exception())));
+        return;
+    }
+    if (!found.existingBaseURL) {
+        state_.set(State::notConfigured());
+        return;
+    }
+    if (!found.existingIsLoopback) {
+        state_.set(State::conflict(*found.existingBaseURL, false));
+        return;
+    }
+    if (auto port = PortSelector::port(*found.existingBaseURL)) {
+        repairInstallation(*port);
+        state_.set(State::configured(*port));
+        return;
+    }
+    state_.set(State::conflict(*found.existingBaseURL, canAdopt(found)));
+}
+
+void SetupModel::setUp() {
+    install(Policy::refuse);
+}
+
+void SetupModel::resolveConflict(bool adopt) {
+    install(adopt ? Policy::adoptLocal : Policy::force);
+}
+
+void SetupModel::install(Policy policy) {
+    if (state().kind == State::Kind::working) {
+        return;
+    }
+    state_.set(State::working());
+    needsSessionRestart_.set(false);
+
+    worker_.run(
+        [settings = settings_, makeInstaller = makeInstaller_, options = options_,
+         startsAgent = startsAgent_, policy]() -> std::optional<ProxyInstaller::InstallReport> {
+            auto port = ProxyInstaller::resolvePort(
+                settings, std::nullopt, options.scanFrom.value_or(PortSelector::defaultPort()),
+                options.portProbe);
+            auto installer = makeInstaller(port);
+            if (!installer) {
+                return std::nullopt;
+            }
+            return installer->install(port, policy, startsAgent, options.installProbe(port));
+        },
+        [this, alive = alive_](Outcome<std::optional<ProxyInstaller::InstallReport>> outcome) {
+            if (!*alive) {
+                return;
+            }
+            if (!outcome.ok()) {
+                installFailed(outcome.error());
+                return;
+            }
+            if (!outcome.get()) {
+                state_.set(State::failed(installWithoutBundleMessage));
+                return;
+            }
+            needsSessionRestart_.set(true);
+            state_.set(State::configured(outcome.get()->port));
+        });
+}
+
+void SetupModel::installFailed(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const ConfigError& failure) {
+        if (failure.kind() == ConfigError::Kind::conflictingBaseURL) {
+            bool adoptable = false;
+            try {
+                adoptable = canAdopt(settings_.inspect());
+            } catch (...) {
+            }
+            state_.set(State::conflict(failure.existing(), adoptable));
+            return;
+        }
+    } catch (...) {
+    }
+    state_.set(State::failed(describeError(error)));
+}
+
+void SetupModel::disconnect() {
+    if (state().kind == State::Kind::working) {
+        return;
+    }
+    state_.set(State::working());
+
+    worker_.run(
+        [settings = settings_, makeInstaller = makeInstaller_,
+         stopAgent = startsAgent_]() -> std::optional<ProxyInstaller::UninstallReport> {
+            std::uint16_t port = PortSelector::defaultPort();
+            try {
+                port = loopbackPort(settings.inspect()).value_or(port);
+            } catch (...) {
+                // An unreadable file still lets the agent go; the removal reports the file.
+            }
+            auto installer = makeInstaller(port);
+            if (!installer) {
+                return std::nullopt;
+            }
+            return installer->uninstall(false, stopAgent);
+        },
+        [this, alive = alive_](Outcome<std::optional<ProxyInstaller::UninstallReport>> outcome) {
+            if (!*alive) {
+                return;
+            }
+            if (!outcome.ok()) {
+                state_.set(State::failed(describeError(outcome.error())));
+                return;
+            }
+            if (!outcome.get()) {
+                state_.set(State::failed(disconnectWithoutBundleMessage));
+                return;
+            }
+            needsSessionRestart_.set(true);
+            state_.set(State::notConfigured());
+        });
+}
+
+void SetupModel::repairInstallation(std::uint16_t port) {
+    if (repairing_) {
+        return;
+    }
+    repairing_ = true;
+    // The drifted path the repair looked at (whether or not it rewrote anything).
+    worker_.run(
+        [makeInstaller = makeInstaller_, fileExists = options_.fileExists, done = repairedPaths_,
+         port]() -> std::optional<std::string> {
+            auto installer = makeInstaller(port);
+            if (!installer) {
+                return std::nullopt;
+            }
+            auto drift = installer->executableDrift(fileExists);
+            if (!drift || done.contains(drift->installedPath)) {
+                return std::nullopt;
+            }
+            const auto& own = installer->agent().spec().programArguments;
+            if (own.empty() || !fileExists(own.front())) {
+                return std::nullopt;
+            }
+            try {
+                installer->agent().writePlist();
+            } catch (...) {
+                // Restarting over a definition that could not be written would only cut the
+                // running proxy's connections.
+                return drift->installedPath;
+            }
+            try {
+                installer->agent().kickstart();
+            } catch (...) {
+            }
+            return drift->installedPath;
+        },
+        [this, alive = alive_](Outcome<std::optional<std::string>> outcome) {
+            if (!*alive) {
+                return;
+            }
+            repairing_ = false;
+            if (outcome.ok() && outcome.get()) {
+                repairedPaths_.insert(*outcome.get());
+            }
+        });
+}
+
+} // namespace meterly::state

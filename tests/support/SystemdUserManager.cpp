@@ -1,0 +1,153 @@
+#include "support/SystemdUserManager.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace meterly::testing {
+namespace {
+
+constexpr const char* managerBinary = "/lib/systemd/systemd";
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+// Spawns `arguments` with `environment`, standard input from /dev/null and both outputs into
+// `log`; the child's id, or -1.
+pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+            const std::filesystem::path& log) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const auto& variable : environment) {
+        envp.push_back(const_cast<char*>(variable.c_str()));
+    }
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Whether the child has ended, reaping it when it has.
+bool ended(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, WNOHANG) == pid;
+}
+
+} // namespace
+
+std::unique_ptr<SystemdUserManager> SystemdUserManager::start(const std::filesystem::path& home,
+                                                              std::string& whyNot) {
+    for (const char* needed :
+         {managerBinary, "/usr/bin/unshare", "/usr/bin/nsenter", "/usr/bin/systemctl"}) {
+        if (::access(needed, X_OK) != 0) {
+            whyNot = std::string(needed) + " is not installed";
+            return nullptr;
+        }
+    }
+    std::unique_ptr<SystemdUserManager> manager(new SystemdUserManager());
+    auto runtime = manager->runtime_.path();
+    auto log = manager->tools_.path() / "manager.log";
+    // The manager's own /run/systemd, so that it takes the machine for one that systemd booted.
+    const std::string script = "mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && "
+                               "mkdir /run/systemd/system && exec " +
+                               std::string(managerBinary) + " --user";
+    manager->pid_ =
+        spawn({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script},
+              {"HOME=" + home.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
+               "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8"},
+              log);
+    if (manager->pid_ < 0) {
+        whyNot = "unshare could not be started";
+        return nullptr;
+    }
+
+    manager->systemctl_ = manager->tools_.path() / "systemctl";
+    {
+        std::ofstream wrapper(manager->systemctl_);
+        wrapper << "#!/bin/sh\n"
+                << "XDG_RUNTIME_DIR=" << quoted(runtime.string()) << " exec /usr/bin/nsenter -t "
+                << manager->pid_ << " -m -- /usr/bin/systemctl \"$@\"\n";
+    }
+    ::chmod(manager->systemctl_.c_str(), 0755);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ended(manager->pid_)) {
+            manager->pid_ = -1;
+            whyNot = "the user manager did not start: " + manager->log();
+            return nullptr;
+        }
+        // 0: running; 1 with the manager up: degraded or still starting.
+        if (std::filesystem::exists(runtime / "systemd/private") &&
+            manager->run({"is-system-running", "--wait"}) <= 1) {
+            return manager;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    whyNot = "the user manager did not come up within 20 s: " + manager->log();
+    return nullptr;
+}
+
+SystemdUserManager::~SystemdUserManager() {
+    if (pid_ < 0) {
+        return;
+    }
+    // The user manager stops its units on SIGTERM and then exits.
+    ::kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ended(pid_)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid_, SIGKILL);
+    waitFor(pid_);
+}
+
+int SystemdUserManager::run(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all{systemctl_.string(), "--user"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    pid_t child = spawn(all, {"PATH=/usr/bin:/bin"}, tools_.path() / "systemctl.log");
+    return child < 0 ? -1 : waitFor(child);
+}
+
+std::string SystemdUserManager::log() const {
+    std::ifstream in(tools_.path() / "manager.log");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace meterly::testing
