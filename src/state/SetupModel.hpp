@@ -23,8 +23,8 @@ namespace meterly::state {
 //
 // Lives on the main executor. The settings file is read there (a small file); everything that
 // runs a child process, probes the network or writes goes to the installer's serial worker, and
-// its outcome comes back to the main executor. While an install or a disconnect runs
-// (`isBusy()`), further actions are ignored, so two of them never overlap.
+// its outcome comes back to the main executor. While an install or a disconnect runs (state
+// `working`), further installs and disconnects are ignored, so two of them never overlap.
 class SetupModel {
 public:
     struct State {
