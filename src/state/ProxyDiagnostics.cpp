@@ -83,7 +83,7 @@ std::string internetDateTimeUTC(core::Date date) {
     if (::gmtime_r(&seconds, &parts) == nullptr) {
         return "";
     }
-    char text[32];
+    char text[96]; // room for any int in every field
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
                   parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     return text;
