@@ -89,51 +89,64 @@ protected:
     int pauses = 0;
 };
 
-TEST_F(ProxyInstallerTest, AProxyThatNeverAnswersPutsTheEarlierAgentBack) {
-    struct Case {
-        bool earlierUnit;
-        bool wasLoaded;
+TEST_F(ProxyInstallerTest, AFailedInstallPutsTheEarlierAgentBackAndLeavesTheSettingsAlone) {
+    // Whether the proxy never answers or the settings step fails after it did (another base URL
+    // here), no kept-alive proxy stays behind with nothing pointing at it.
+    enum class Failure { proxyNeverAnswers, otherBaseURL };
+    struct Earlier {
+        bool unit;
+        bool loaded;
         Texts rollbackCalls;
     };
-    const Case cases[] = {
+    const Earlier earlierAgents[] = {
         {false, false, {"--user disable " + unitCalls, "--user stop " + unitCalls}},
         {true, false, {"--user disable " + unitCalls, "--user stop " + unitCalls}},
         {true, true, {"--user daemon-reload", "--user restart " + unitCalls}},
     };
-    for (const auto& c : cases) {
-        std::filesystem::remove(unitPath());
-        writeSettings("https://gateway.example.com");
-        ReservedPort silent;
-        auto earlier = installer(8800, otherExecutable());
-        if (c.earlierUnit) {
-            earlier.agent().writePlist();
-        }
-        auto unitBefore = unitBytes();
-        auto settingsBefore = settingsBytes();
-        systemctl.clearCalls();
-        agentLoaded(c.wasLoaded);
-        pauses = 0;
+    for (auto failure : {Failure::proxyNeverAnswers, Failure::otherBaseURL}) {
+        for (const auto& earlier : earlierAgents) {
+            std::filesystem::remove(unitPath());
+            writeSettings("https://gateway.example.com");
+            if (earlier.unit) {
+                installer(8800, otherExecutable()).agent().writePlist();
+            }
+            auto unitBefore = unitBytes();
+            auto settingsBefore = settingsBytes();
+            systemctl.clearCalls();
+            agentLoaded(earlier.loaded);
+            pauses = 0;
+            LocalHTTPServer proxy(healthyProxy);
+            ReservedPort silent;
+            const bool answers = failure == Failure::otherBaseURL;
+            const std::uint16_t port = answers ? proxy.port() : silent.port();
+            const auto expected =
+                answers ? ConfigError::conflictingBaseURL(settingsPath().string(),
+                                                          "https://gateway.example.com")
+                        : ConfigError::proxyUnreachable(port, 10);
 
-        try {
-            installer(silent.port())
-                .install(silent.port(), Policy::force, true, probe(silent.port()));
-            FAIL() << "expected ConfigError";
-        } catch (const ConfigError& error) {
-            EXPECT_EQ(error, ConfigError::proxyUnreachable(silent.port(), 10));
-            EXPECT_NE(error.description().find("127.0.0.1:" + std::to_string(silent.port()) +
-                                               " within 10s."),
-                      std::string::npos);
+            try {
+                installer(port).install(port, answers ? Policy::refuse : Policy::force, true,
+                                        probe(port));
+                FAIL() << "expected ConfigError";
+            } catch (const ConfigError& error) {
+                EXPECT_EQ(error, expected);
+            }
+            EXPECT_EQ(pauses, answers ? 0 : 19);
+            EXPECT_EQ(unitBytes(), unitBefore);
+            EXPECT_EQ(settingsBytes(), settingsBefore);
+            EXPECT_FALSE(
+                std::filesystem::exists(home.path() / ".claude/settings.json.meterly-backup"));
+            auto calls = systemctl.calls();
+            ASSERT_GE(calls.size(), earlier.rollbackCalls.size());
+            EXPECT_EQ(
+                Texts(calls.end() - static_cast<long>(earlier.rollbackCalls.size()), calls.end()),
+                earlier.rollbackCalls)
+                << answers << earlier.unit << earlier.loaded;
         }
-        EXPECT_EQ(pauses, 19);
-        EXPECT_EQ(unitBytes(), unitBefore);
-        EXPECT_EQ(settingsBytes(), settingsBefore);
-        EXPECT_FALSE(std::filesystem::exists(home.path() / ".claude/settings.json.meterly-backup"));
-        auto calls = systemctl.calls();
-        ASSERT_GE(calls.size(), c.rollbackCalls.size());
-        EXPECT_EQ(Texts(calls.end() - static_cast<long>(c.rollbackCalls.size()), calls.end()),
-                  c.rollbackCalls)
-            << c.earlierUnit << c.wasLoaded;
     }
+    EXPECT_NE(
+        ConfigError::proxyUnreachable(8787, 10).description().find("127.0.0.1:8787 within 10s."),
+        std::string::npos);
 }
 
 TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {
@@ -154,64 +167,28 @@ TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {
     EXPECT_TRUE(proxy.requests().empty());
 }
 
-TEST_F(ProxyInstallerTest, ASettingsFailureAfterAHealthyProbePutsTheEarlierAgentBack) {
-    // A kept-alive proxy must not stay behind with nothing pointing at it.
-    struct Case {
-        bool earlierUnit;
-        bool wasLoaded;
-        Texts rollbackCalls;
-    };
-    const Case cases[] = {
-        {false, false, {"--user disable " + unitCalls, "--user stop " + unitCalls}},
-        {true, true, {"--user daemon-reload", "--user restart " + unitCalls}},
-    };
-    for (const auto& c : cases) {
-        std::filesystem::remove(unitPath());
-        writeSettings("https://gateway.example.com");
-        auto settingsBefore = settingsBytes();
-        if (c.earlierUnit) {
-            installer(8800, otherExecutable()).agent().writePlist();
-        }
-        auto unitBefore = unitBytes();
-        LocalHTTPServer proxy(healthyProxy);
-        auto install = installer(proxy.port());
-        systemctl.clearCalls();
-        agentLoaded(c.wasLoaded);
+TEST_F(ProxyInstallerTest, AfterAConflictAnInstallWithAnotherPolicyGoesThrough) {
+    writeSettings("https://gateway.example.com");
+    LocalHTTPServer proxy(healthyProxy);
+    auto install = installer(proxy.port());
+    EXPECT_THROW(install.install(proxy.port(), Policy::refuse, true, probe(proxy.port())),
+                 ConfigError);
 
-        try {
-            install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
-            FAIL() << "expected ConfigError";
-        } catch (const ConfigError& error) {
-            EXPECT_EQ(error, ConfigError::conflictingBaseURL(settingsPath().string(),
-                                                             "https://gateway.example.com"));
-        }
-        EXPECT_EQ(settingsBytes(), settingsBefore);
-        EXPECT_EQ(unitBytes(), unitBefore);
-        auto calls = systemctl.calls();
-        ASSERT_GE(calls.size(), c.rollbackCalls.size());
-        EXPECT_EQ(Texts(calls.end() - static_cast<long>(c.rollbackCalls.size()), calls.end()),
-                  c.rollbackCalls)
-            << c.earlierUnit;
-
-        // Asked again with another policy, the install goes through.
-        systemctl.clearCalls();
-        agentLoaded(true);
-        auto report = install.install(proxy.port(), Policy::force, true, probe(proxy.port()));
-        EXPECT_EQ(systemctl.calls(),
-                  (Texts{"--user is-enabled " + unitCalls, "--user daemon-reload",
-                         "--user enable " + unitCalls, "--user restart " + unitCalls,
-                         "--user is-enabled " + unitCalls}));
-        EXPECT_EQ(report.port, proxy.port());
-        EXPECT_EQ(report.baseURL, PortSelector::baseURL(proxy.port()));
-        EXPECT_EQ(report.plistPath, unitPath().string());
-        EXPECT_TRUE(report.agentStarted);
-        EXPECT_EQ(report.settings.change,
-                  ClaudeSettingsFile::InstallResult::Change::replacedBaseURL(
-                      "https://gateway.example.com"));
-        EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
-        EXPECT_EQ(unitBytes(), SystemdUnitFile::render(install.agent().spec()));
-        EXPECT_EQ(proxy.requests().size(), 2u);
-    }
+    systemctl.clearCalls();
+    agentLoaded(true);
+    auto report = install.install(proxy.port(), Policy::force, true, probe(proxy.port()));
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user is-enabled " + unitCalls, "--user daemon-reload",
+                                        "--user enable " + unitCalls, "--user restart " + unitCalls,
+                                        "--user is-enabled " + unitCalls}));
+    EXPECT_EQ(report.port, proxy.port());
+    EXPECT_EQ(report.baseURL, PortSelector::baseURL(proxy.port()));
+    EXPECT_EQ(report.plistPath, unitPath().string());
+    EXPECT_TRUE(report.agentStarted);
+    EXPECT_EQ(report.settings.change, ClaudeSettingsFile::InstallResult::Change::replacedBaseURL(
+                                          "https://gateway.example.com"));
+    EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
+    EXPECT_EQ(unitBytes(), SystemdUnitFile::render(install.agent().spec()));
+    EXPECT_EQ(proxy.requests().size(), 2u);
 }
 
 TEST_F(ProxyInstallerTest, UnderLaunchdAnInstallOverTheLoadedAgentRestartsIt) {

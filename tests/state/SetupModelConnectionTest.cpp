@@ -2,6 +2,7 @@
 // machine allows one, a real systemd user manager; elsewhere a recording systemctl stands in for
 // the manager and the test starts the proxy the way the manager would.
 
+#include "StateTestSupport.hpp"
 #include "config/ConfigError.hpp"
 #include "config/PortSelector.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -25,11 +26,11 @@ using config::ClaudeSettingsFile;
 using config::ConfigError;
 using config::PortSelector;
 using config::ProxyInstaller;
-using testing::ChildProcess;
-using testing::FakeExecutable;
-using testing::ReservedPort;
-using testing::SystemdUserManager;
-using testing::TempDir;
+using meterly::testing::ChildProcess;
+using meterly::testing::FakeExecutable;
+using meterly::testing::ReservedPort;
+using meterly::testing::SystemdUserManager;
+using meterly::testing::TempDir;
 using State = SetupModel::State;
 
 const std::string unit = "com.meterly.proxy.service";
@@ -93,17 +94,7 @@ protected:
             },
             true, std::move(options));
     }
-    // Runs the main executor until the worker has nothing left and its outcomes have arrived.
-    // (The worker counts a job as pending until just after it has posted the outcome, so the
-    // wait looks again every few milliseconds.)
-    void settle() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (worker.pending() > 0 && std::chrono::steady_clock::now() < deadline) {
-            main.runUntil([this] { return worker.pending() == 0; }, std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(worker.pending(), 0u);
-        main.runReady();
-    }
+    void settle() { ASSERT_TRUE(state::testing::settle(main, worker, std::chrono::seconds(60))); }
     void writeBaseURL(const std::string& baseURL) const {
         home.write(".claude/settings.json",
                    "{\n  \"model\": \"opus\",\n  \"env\": {\"ANTHROPIC_BASE_URL\": \"" + baseURL +

@@ -1,5 +1,6 @@
 #include "state/SetupModel.hpp"
 
+#include "StateTestSupport.hpp"
 #include "config/ConfigError.hpp"
 #include "config/PortSelector.hpp"
 #include "config/SystemdUnitFile.hpp"
@@ -18,10 +19,10 @@ using config::ClaudeSettingsFile;
 using config::ConfigError;
 using config::PortSelector;
 using config::ProxyInstaller;
-using testing::FakeExecutable;
-using testing::LocalHTTPServer;
-using testing::ReservedPort;
-using testing::TempDir;
+using meterly::testing::FakeExecutable;
+using meterly::testing::LocalHTTPServer;
+using meterly::testing::ReservedPort;
+using meterly::testing::TempDir;
 using State = SetupModel::State;
 using Texts = std::vector<std::string>;
 
@@ -121,17 +122,7 @@ protected:
     std::optional<std::string> fileBytes(const std::filesystem::path& path) const {
         return std::filesystem::exists(path) ? std::optional(home.read(path)) : std::nullopt;
     }
-    // Runs the main executor until the worker has nothing left and its outcomes have arrived.
-    // (The worker counts a job as pending until just after it has posted the outcome, so the
-    // wait looks again every few milliseconds.)
-    void settle() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (worker.pending() > 0 && std::chrono::steady_clock::now() < deadline) {
-            main.runUntil([this] { return worker.pending() == 0; }, std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(worker.pending(), 0u);
-        main.runReady();
-    }
+    void settle() { ASSERT_TRUE(state::testing::settle(main, worker)); }
 
     TempDir home;
     TempDir tools;

@@ -2,7 +2,10 @@
 
 #include "core/Time.hpp"
 #include "history/UsageHistoryReport.hpp"
+#include "state/BlockingWorker.hpp"
+#include "state/VirtualTimeExecutor.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -43,6 +46,19 @@ hourlyBuckets(core::Date first, int count, const std::map<int, BucketFill>& fill
         buckets.push_back(bucket);
     }
     return buckets;
+}
+
+// Runs the main executor until the worker has nothing left and the outcomes it posted have run;
+// false when that takes longer than `limit`. (The worker counts a job as pending until just after
+// it has posted the outcome, so the wait looks again every few milliseconds.)
+inline bool settle(VirtualTimeExecutor& main, const BlockingWorker& worker,
+                   std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (worker.pending() > 0 && std::chrono::steady_clock::now() < deadline) {
+        main.runUntil([&worker] { return worker.pending() == 0; }, std::chrono::milliseconds(5));
+    }
+    main.runReady();
+    return worker.pending() == 0;
 }
 
 } // namespace meterly::state::testing

@@ -5,6 +5,7 @@
 #include "config/LaunchAgentSpec.hpp"
 #include "config/SystemdUnitFile.hpp"
 #include "state/LoginItem.hpp"
+#include "support/ChildProcess.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/TempDir.hpp"
 
@@ -12,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace meterly::state {
 namespace {
@@ -32,28 +32,9 @@ protected:
         Texts environment{"HOME=" + home.path().string(),
                           "PATH=" + tools.path().string() + ":/usr/bin:/bin", "LANG=C.UTF-8"};
         environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        std::vector<char*> env;
-        for (const auto& e : environment) {
-            env.push_back(const_cast<char*>(e.c_str()));
-        }
-        env.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = -1;
-        int status = -1;
-        if (::posix_spawn(&pid, "/bin/sh", &actions, nullptr, args.data(), env.data()) == 0) {
-            ::waitpid(pid, &status, 0);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, tools.read(output)};
+        std::filesystem::remove(output);
+        int status = testing::runLogged(argv, environment, output);
+        return {status, tools.read(output)};
     }
 
     std::filesystem::path executable() const {

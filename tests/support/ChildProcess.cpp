@@ -123,4 +123,36 @@ void ChildProcess::kill(int signal) {
     }
 }
 
+pid_t spawnLogged(const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment, const std::filesystem::path& log) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    auto argv = pointers(arguments);
+    auto envp = pointers(environment);
+    pid_t pid = -1;
+    int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+int waitForExit(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int runLogged(const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment, const std::filesystem::path& log) {
+    pid_t pid = spawnLogged(arguments, environment, log);
+    return pid < 0 ? -1 : waitForExit(pid);
+}
+
 } // namespace meterly::testing

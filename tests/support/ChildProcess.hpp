@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -36,5 +37,17 @@ private:
     std::string buffered_;
     bool reaped_ = false;
 };
+
+// Starts `arguments` (the program first, an absolute path) with `environment`, standard input
+// from /dev/null and both outputs appended to `log`; the child's id, or -1 when it cannot start.
+pid_t spawnLogged(const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment, const std::filesystem::path& log);
+
+// Waits for a child to end: its exit status, 128 + the signal that ended it, or -1.
+int waitForExit(pid_t pid);
+
+// spawnLogged, then waitForExit.
+int runLogged(const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment, const std::filesystem::path& log);
 
 } // namespace meterly::testing

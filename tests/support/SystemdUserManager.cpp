@@ -1,11 +1,11 @@
 #include "support/SystemdUserManager.hpp"
 
+#include "support/ChildProcess.hpp"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -22,42 +22,6 @@ std::string quoted(const std::string& text) {
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return out + "'";
-}
-
-// Spawns `arguments` with `environment`, standard input from /dev/null and both outputs into
-// `log`; the child's id, or -1.
-pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            const std::filesystem::path& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& variable : environment) {
-        envp.push_back(const_cast<char*>(variable.c_str()));
-    }
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return failed == 0 ? pid : -1;
-}
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Whether the child has ended, reaping it when it has.
@@ -85,10 +49,10 @@ std::unique_ptr<SystemdUserManager> SystemdUserManager::start(const std::filesys
                                "mkdir /run/systemd/system && exec " +
                                std::string(managerBinary) + " --user";
     manager->pid_ =
-        spawn({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script},
-              {"HOME=" + home.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
-               "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8"},
-              log);
+        spawnLogged({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script},
+                    {"HOME=" + home.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
+                     "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8"},
+                    log);
     if (manager->pid_ < 0) {
         whyNot = "unshare could not be started";
         return nullptr;
@@ -135,14 +99,13 @@ SystemdUserManager::~SystemdUserManager() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ::kill(pid_, SIGKILL);
-    waitFor(pid_);
+    waitForExit(pid_);
 }
 
 int SystemdUserManager::run(const std::vector<std::string>& arguments) const {
     std::vector<std::string> all{systemctl_.string(), "--user"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    pid_t child = spawn(all, {"PATH=/usr/bin:/bin"}, tools_.path() / "systemctl.log");
-    return child < 0 ? -1 : waitFor(child);
+    return runLogged(all, {"PATH=/usr/bin:/bin"}, tools_.path() / "systemctl.log");
 }
 
 std::string SystemdUserManager::log() const {
