@@ -1,0 +1,177 @@
+#include "state/UsageViewModel.hpp"
+
+#include "state/PreferenceValue.hpp"
+
+namespace meterly::state {
+
+namespace {
+
+// A runway switch as stored: a Boolean, else on.
+bool storedSwitch(const UpdateCheckStore& defaults, std::string_view key) {
+    return preferenceAs<bool>(defaults.object(key)).value_or(true);
+}
+
+} // namespace
+
+UsageViewModel::UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
+                               std::shared_ptr<NotificationPreferences> notifications,
+                               std::shared_ptr<UsageNotifier> notifier,
+                               std::shared_ptr<UpdateChecks> updateState, DateFormat formatDate,
+                               std::shared_ptr<const history::Calendar> calendar)
+    : main_(main), defaults_(defaults), formatDate_(std::move(formatDate)),
+      calendar_(std::move(calendar)), now_(main.now(), &changed_),
+      notifications_(std::move(notifications)),
+      showsFiveHourRunwayWarning_(storedSwitch(defaults, fiveHourRunwayWarningKey), &changed_),
+      showsSevenDayRunwayWarning_(storedSwitch(defaults, sevenDayRunwayWarningKey), &changed_),
+      updateState_(std::move(updateState)), notifier_(std::move(notifier)), historyWorker_(main) {}
+
+UsageViewModel::~UsageViewModel() {
+    stop();
+    *alive_ = false;
+}
+
+void UsageViewModel::cancelTimer(std::optional<MainExecutor::TimerID>& timer) {
+    if (timer) {
+        main_.cancel(*timer);
+        timer.reset();
+    }
+}
+
+void UsageViewModel::start(std::shared_ptr<core::UsageSource> source) {
+    if (listener_) {
+        listener_->cancel();
+    }
+    cancelTimer(tickTimer_);
+    cancelTimer(updateTimer_);
+    ++updateGeneration_;
+
+    notifier_->prime([] {});
+    if (updateState_) {
+        updateState_->checkNow();
+    }
+    listener_ = std::make_unique<SourceListener>(
+        main_, std::move(source),
+        [this](const core::UsageSourceEvent& event, SourceListener::Done done) {
+            handle(event, std::move(done));
+        });
+    scheduleUpdateCheck();
+    scheduleTick();
+}
+
+void UsageViewModel::handle(const core::UsageSourceEvent& event, SourceListener::Done done) {
+    if (const auto* unreachable = event.asUnreachable()) {
+        pollFailure_.set(unreachable->consecutiveFailures);
+        done();
+        return;
+    }
+    const auto& status = *event.asStatus();
+    pollFailure_.set(std::nullopt);
+    proxyRequestsSeen_.set(status.requestsSeen);
+    proxyLastRequestAt_.set(status.lastRequestAt);
+    if (!status.snapshot || status.snapshot == snapshot()) {
+        done();
+        return;
+    }
+    snapshot_.set(status.snapshot);
+    keepWindowFillCap();
+    notifier_->refresh(status.snapshot, main_.now(), std::move(done));
+}
+
+void UsageViewModel::scheduleTick() {
+    tickTimer_ = main_.postAfter(tickInterval, [this] {
+        tickTimer_.reset();
+        now_.set(main_.now());
+        notifier_->tick(now());
+        scheduleTick();
+    });
+}
+
+void UsageViewModel::scheduleUpdateCheck() {
+    if (!updateState_) {
+        return;
+    }
+    const std::uint64_t generation = updateGeneration_;
+    updateTimer_ = main_.postAfter(updateCheckInterval, [this, generation] {
+        updateTimer_.reset();
+        updateState_->checkIfDue([this, alive = alive_, generation] {
+            if (*alive && generation == updateGeneration_) {
+                scheduleUpdateCheck();
+            }
+        });
+    });
+}
+
+void UsageViewModel::startHistory(std::shared_ptr<history::UsageHistoryStore> store,
+                                  core::Seconds interval) {
+    cancelTimer(historyTimer_);
+    historyStore_ = std::move(store);
+    historyInterval_ = interval;
+    refreshHistory(++historyGeneration_);
+}
+
+void UsageViewModel::refreshHistory(std::uint64_t generation) {
+    historyWorker_.run(
+        [store = historyStore_, now = main_.now()] { return store->refreshAndReport(now); },
+        [this, generation](Outcome<history::UsageHistoryReport> outcome) {
+            // Runs only while the worker, and so the model, exists. A report in flight when the
+            // loop was stopped or replaced is still kept: it is the pass that was running.
+            if (outcome.ok()) {
+                history_.set(std::move(outcome.get()));
+                keepWindowFillCap();
+            }
+            if (generation != historyGeneration_) {
+                return;
+            }
+            historyTimer_ = main_.postAfter(historyInterval_, [this, generation] {
+                historyTimer_.reset();
+                refreshHistory(generation);
+            });
+        });
+}
+
+void UsageViewModel::keepWindowFillCap() {
+    if (auto fill = windowFill(); fill && fill->capReading) {
+        windowFillCap_ = fill->capReading;
+    }
+}
+
+void UsageViewModel::stop() {
+    if (listener_) {
+        listener_->cancel();
+    }
+    cancelTimer(tickTimer_);
+    cancelTimer(updateTimer_);
+    ++updateGeneration_;
+    cancelTimer(historyTimer_);
+    ++historyGeneration_;
+}
+
+void UsageViewModel::notificationPreferencesChanged() {
+    auto notifier = notifier_;
+    auto current = snapshot();
+    MainExecutor& main = main_;
+    notifier->prime([notifier, current = std::move(current), &main] {
+        notifier->preferencesChanged(current, main.now(), [] {});
+    });
+}
+
+void UsageViewModel::setShowsFiveHourRunwayWarning(bool shows) {
+    showsFiveHourRunwayWarning_.set(shows);
+    defaults_.set(PreferenceValue(shows), fiveHourRunwayWarningKey);
+}
+
+void UsageViewModel::setShowsSevenDayRunwayWarning(bool shows) {
+    showsSevenDayRunwayWarning_.set(shows);
+    defaults_.set(PreferenceValue(shows), sevenDayRunwayWarningKey);
+}
+
+bool UsageViewModel::showsRunwayWarnings() const {
+    return showsFiveHourRunwayWarning() || showsSevenDayRunwayWarning();
+}
+
+void UsageViewModel::setShowsRunwayWarnings(bool shows) {
+    setShowsFiveHourRunwayWarning(shows);
+    setShowsSevenDayRunwayWarning(shows);
+}
+
+} // namespace meterly::state

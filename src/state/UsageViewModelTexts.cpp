@@ -1,0 +1,176 @@
+// The values that the views derive from the usage view model, and its texts.
+#include "state/UsageViewModel.hpp"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace meterly::state {
+
+namespace {
+
+constexpr core::Seconds idleAge = 600;
+constexpr core::Seconds lastActiveMinimum = 60;
+
+// Spans beyond this (some 285 million years) are shown as this, so that every conversion to an
+// integer below stays defined whatever date the status document carried. 2^53 is exact in a
+// double.
+constexpr double longestSpan = 9007199254740992.0;
+// Dates handed to the formatter stay within years 1 to 9999 or so.
+constexpr core::Date earliestDate = -62'135'596'800;
+constexpr core::Date latestDate = 253'402'300'799;
+
+double clampedSpan(core::Seconds seconds) {
+    if (std::isnan(seconds)) {
+        return 0;
+    }
+    return std::fmax(-longestSpan, std::fmin(seconds, longestSpan));
+}
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, args...);
+    return buffer;
+}
+
+} // namespace
+
+std::optional<core::LimitWindow> UsageViewModel::representative() const {
+    if (!snapshot()) {
+        return std::nullopt;
+    }
+    return snapshot()->representative();
+}
+
+std::optional<core::LimitWindow> UsageViewModel::menuBarWindow() const {
+    if (!snapshot()) {
+        return std::nullopt;
+    }
+    return snapshot()->fiveHour ? snapshot()->fiveHour : snapshot()->sevenDay;
+}
+
+bool UsageViewModel::isIdle() const {
+    return snapshot() && snapshot()->age(now()) >= idleAge;
+}
+
+std::optional<std::string> UsageViewModel::lastActiveText() const {
+    if (!snapshot()) {
+        return std::nullopt;
+    }
+    const core::Seconds age = snapshot()->age(now());
+    if (age < lastActiveMinimum) {
+        return std::nullopt;
+    }
+    return compactDuration(age);
+}
+
+std::optional<RunwayForecast> UsageViewModel::runway(const std::optional<core::LimitWindow>& window,
+                                                     const history::WindowUsage& usage) const {
+    if (!window) {
+        return std::nullopt;
+    }
+    return RunwayForecastEstimator::estimate(window->utilization, usage.usage.totalTokens(),
+                                             usage.duration, window->remainingFraction(),
+                                             window->timeRemaining(now()));
+}
+
+std::optional<RunwayForecast> UsageViewModel::fiveHourRunway() const {
+    if (!history() || !snapshot()) {
+        return std::nullopt;
+    }
+    return runway(snapshot()->fiveHour, history()->lastFiveHours);
+}
+
+std::optional<RunwayForecast> UsageViewModel::sevenDayRunway() const {
+    if (!history() || !snapshot()) {
+        return std::nullopt;
+    }
+    return runway(snapshot()->sevenDay, history()->lastSevenDays);
+}
+
+std::optional<SessionGate> UsageViewModel::sessionGate() const {
+    if (!history()) {
+        return std::nullopt;
+    }
+    std::optional<core::Date> resetAt;
+    std::optional<double> remaining;
+    if (snapshot() && snapshot()->fiveHour) {
+        resetAt = snapshot()->fiveHour->resetAt;
+        remaining = snapshot()->fiveHour->remainingFraction();
+    }
+    return SessionGateEstimator::estimate(resetAt, remaining, history()->requestsByHour, now(),
+                                          *calendar_);
+}
+
+std::optional<WindowFillSeries> UsageViewModel::windowFill() const {
+    if (!history()) {
+        return std::nullopt;
+    }
+    std::optional<core::Date> resetAt;
+    std::optional<double> utilization;
+    if (snapshot() && snapshot()->fiveHour) {
+        resetAt = snapshot()->fiveHour->resetAt;
+        utilization = snapshot()->fiveHour->utilization;
+    }
+    return WindowFillEstimator::estimate(resetAt, utilization, history()->requestsByHour, now(),
+                                         windowFillCap_, windowFillLimit);
+}
+
+std::string UsageViewModel::countdownText(const core::LimitWindow& window) const {
+    const core::Seconds left = window.timeRemaining(now());
+    if (left > 0) {
+        return clockDuration(left);
+    }
+    return "resetting\u2026";
+}
+
+std::string UsageViewModel::resetClockText(const core::LimitWindow& window) const {
+    if (!formatDate_) {
+        return {};
+    }
+    const core::Date reset = std::isnan(window.resetAt)
+                                 ? now()
+                                 : std::fmax(earliestDate, std::fmin(window.resetAt, latestDate));
+    const auto resetDay = calendar_->startOfDay(reset);
+    const bool today = resetDay && resetDay == calendar_->startOfDay(now());
+    return formatDate_(reset, today ? "h:mm a" : "EEE h:mm a");
+}
+
+std::string UsageViewModel::compactDuration(core::Seconds seconds) {
+    const auto whole = static_cast<std::int64_t>(std::trunc(clampedSpan(seconds)));
+    const std::int64_t minutes = whole / 60;
+    if (whole < 3600) {
+        return std::to_string(minutes) + " min";
+    }
+    if (minutes < 1440) {
+        return std::to_string(minutes / 60) + "h";
+    }
+    return std::to_string(minutes / 1440) + "d";
+}
+
+std::string UsageViewModel::clockDuration(core::Seconds seconds) {
+    const std::int64_t whole = std::llround(clampedSpan(seconds));
+    const std::int64_t hours = whole / 3600;
+    const std::int64_t minutes = (whole % 3600) / 60;
+    const std::int64_t rest = whole % 60;
+    if (whole >= 86400) {
+        return std::to_string(hours / 24) + "d " + std::to_string(hours % 24) + "h";
+    }
+    if (whole < 3600) {
+        return format("%" PRId64 ":%02" PRId64, minutes, rest);
+    }
+    return format("%" PRId64 ":%02" PRId64 ":%02" PRId64, hours, minutes, rest);
+}
+
+std::string UsageViewModel::compactTokens(std::int64_t tokens) {
+    if (tokens < 1000) {
+        return std::to_string(tokens);
+    }
+    if (tokens < 1'000'000) {
+        return format("%.0fK", static_cast<double>(tokens) / 1000.0);
+    }
+    return format("%.1fM", static_cast<double>(tokens) / 1'000'000.0);
+}
+
+} // namespace meterly::state

@@ -1,0 +1,228 @@
+#include "StateTestSupport.hpp"
+#include "ViewModelFakes.hpp"
+#include "state/LiveStatus.hpp"
+#include "state/MemoryPreferences.hpp"
+#include "state/UsageViewModel.hpp"
+#include "state/VirtualTimeExecutor.hpp"
+#include "support/ScopedTimeZone.hpp"
+
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace meterly::state {
+namespace {
+
+using core::LimitWindow;
+using core::UsageSnapshot;
+using core::UsageSourceEvent;
+using testing::localDate;
+
+TEST(UsageViewModelTextsTest, CompactDuration) {
+    const std::pair<double, const char*> cases[] = {
+        {60, "1 min"},
+        {300, "5 min"},
+        {3599.9, "59 min"},
+        {3600, "1h"},
+        {7200, "2h"},
+        {86399, "23h"},
+        {86400, "1d"},
+        {3 * 86400.0, "3d"},
+        {1e300, "104249991374d"},
+        {std::numeric_limits<double>::infinity(), "104249991374d"},
+        {std::numeric_limits<double>::quiet_NaN(), "0 min"},
+    };
+    for (const auto& [seconds, text] : cases) {
+        EXPECT_EQ(UsageViewModel::compactDuration(seconds), text) << seconds;
+    }
+}
+
+TEST(UsageViewModelTextsTest, ClockDuration) {
+    const std::pair<double, const char*> cases[] = {
+        {5, "0:05"},
+        {429, "7:09"},
+        {59.5, "1:00"},
+        {0.3, "0:00"},
+        {3599.6, "1:00:00"},
+        {11'229, "3:07:09"},
+        {86399.5, "1d 0h"},
+        {2 * 86400.0 + 5 * 3600, "2d 5h"},
+        {86400 + 3600 + 60, "1d 1h"},
+        {1e300, "104249991374d 7h"},
+        {std::numeric_limits<double>::quiet_NaN(), "0:00"},
+    };
+    for (const auto& [seconds, text] : cases) {
+        EXPECT_EQ(UsageViewModel::clockDuration(seconds), text) << seconds;
+    }
+}
+
+TEST(UsageViewModelTextsTest, CompactTokens) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {999, "999"},        {1000, "1K"},
+        {-5, "-5"},          {1'260'000, "1.3M"},
+        {999'499, "999K"},   {999'500, "1000K"},
+        {1'000'000, "1.0M"}, {std::numeric_limits<std::int64_t>::max(), "9223372036854.8M"},
+    };
+    for (const auto& [tokens, text] : cases) {
+        EXPECT_EQ(UsageViewModel::compactTokens(tokens), text) << tokens;
+    }
+}
+
+// A model whose snapshot is set through a scripted source and whose clock is moved by the test.
+class UsageViewModelDerivedTest : public ::testing::Test {
+protected:
+    explicit UsageViewModelDerivedTest(core::Date begin = VirtualTimeExecutor::defaultStart)
+        : main(begin) {
+        model =
+            std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, nullptr,
+                                             [this](core::Date date, std::string_view pattern) {
+                                                 formatted.emplace_back(date, std::string(pattern));
+                                                 return std::string(pattern);
+                                             });
+    }
+
+    void show(const UsageSnapshot& snapshot) {
+        if (!source) {
+            source = std::make_shared<testing::ScriptedSource>();
+            model->start(source);
+        }
+        source->send(UsageSourceEvent::status(snapshot, 1, std::nullopt));
+        ASSERT_TRUE(main.runUntil([&] { return model->snapshot() == snapshot; }));
+    }
+
+    void fail() {
+        source->send(UsageSourceEvent::unreachable(3));
+        ASSERT_TRUE(main.runUntil([&] { return model->pollFailure().has_value(); }));
+    }
+
+    VirtualTimeExecutor main;
+    MemoryPreferences defaults;
+    std::shared_ptr<testing::RecordingNotifier> notifier =
+        std::make_shared<testing::RecordingNotifier>();
+    std::shared_ptr<testing::ScriptedSource> source;
+    std::unique_ptr<UsageViewModel> model;
+    std::vector<std::pair<core::Date, std::string>> formatted;
+};
+
+TEST_F(UsageViewModelDerivedTest, WithoutASnapshot) {
+    EXPECT_FALSE(model->representative());
+    EXPECT_FALSE(model->menuBarWindow());
+    EXPECT_FALSE(model->isIdle());
+    EXPECT_FALSE(model->lastActiveText());
+    EXPECT_FALSE(model->fiveHourRunway());
+    EXPECT_FALSE(model->sessionGate());
+    EXPECT_FALSE(model->windowFill());
+    EXPECT_EQ(liveStatus(*model), LiveStatus::quiet);
+}
+
+TEST_F(UsageViewModelDerivedTest, MenuBarWindowPrefersTheFiveHourWindow) {
+    const LimitWindow five{"allowed", 0.2, main.now() + 100};
+    const LimitWindow week{"allowed", 0.9, main.now() + 1000};
+    show(UsageSnapshot{std::nullopt, week, std::nullopt, std::nullopt, main.now()});
+    EXPECT_EQ(model->menuBarWindow(), week);
+    show(UsageSnapshot{five, week, "seven_day", std::nullopt, main.now()});
+    EXPECT_EQ(model->menuBarWindow(), five);
+    EXPECT_EQ(model->representative(), week);
+}
+
+TEST_F(UsageViewModelDerivedTest, AgeIdleAndLiveStatus) {
+    const core::Date now = main.now();
+    struct Case {
+        core::Date capturedAt;
+        bool idle;
+        std::optional<std::string> lastActive;
+        LiveStatus status;
+    };
+    const Case cases[] = {
+        {now - 59.9, false, std::nullopt, LiveStatus::live},
+        {now - 60, false, "1 min", LiveStatus::live},
+        {now - 599, false, "9 min", LiveStatus::live},
+        {now - 599.9, false, "9 min", LiveStatus::live},
+        {now - 600, true, "10 min", LiveStatus::quiet},
+        {now - 3600, true, "1h", LiveStatus::quiet},
+        {now + 50, false, std::nullopt, LiveStatus::live},
+        {-1e300, true, "104249991374d", LiveStatus::quiet},
+        {1e300, false, std::nullopt, LiveStatus::live},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.capturedAt - now);
+        show(UsageSnapshot{LimitWindow{"allowed", 0.1, now + 60}, std::nullopt, std::nullopt,
+                           std::nullopt, c.capturedAt});
+        EXPECT_EQ(model->isIdle(), c.idle);
+        EXPECT_EQ(model->lastActiveText(), c.lastActive);
+        EXPECT_EQ(liveStatus(*model), c.status);
+    }
+}
+
+TEST_F(UsageViewModelDerivedTest, APollFailureSilencesEvenAFreshSnapshot) {
+    show(UsageSnapshot{LimitWindow{"allowed", 0.1, main.now() + 60}, std::nullopt, std::nullopt,
+                       std::nullopt, main.now()});
+    fail();
+    EXPECT_EQ(liveStatus(*model), LiveStatus::silent);
+    source->send(UsageSourceEvent::status(model->snapshot(), 2, std::nullopt));
+    ASSERT_TRUE(main.runUntil([&] { return !model->pollFailure(); }));
+    EXPECT_EQ(liveStatus(*model), LiveStatus::live);
+}
+
+TEST(LiveStatusTest, LabelsAndDetails) {
+    EXPECT_EQ(label(LiveStatus::silent), "silent");
+    EXPECT_EQ(label(LiveStatus::quiet), "quiet");
+    EXPECT_EQ(label(LiveStatus::live), "live");
+    EXPECT_EQ(detail(LiveStatus::silent),
+              "The app cannot read the proxy's status. Claude Code may be unaffected \u2014 check "
+              "the proxy pane in Settings.");
+    EXPECT_EQ(detail(LiveStatus::quiet),
+              "The proxy is running. Nothing has come through in the last 10 minutes \u2014 your "
+              "next prompt clears this.");
+    EXPECT_EQ(detail(LiveStatus::live), "Claude Code traffic is reaching the proxy right now.");
+}
+
+TEST_F(UsageViewModelDerivedTest, CountdownFollowsTheModelsClock) {
+    const core::Date now = main.now();
+    const std::pair<core::Date, const char*> cases[] = {
+        {now + 11'229, "3:07:09"},    {now + 0.3, "0:00"},         {now, "resetting\u2026"},
+        {now - 5, "resetting\u2026"}, {1e300, "104249991374d 7h"}, {-1e300, "resetting\u2026"},
+    };
+    for (const auto& [reset, text] : cases) {
+        EXPECT_EQ(model->countdownText(LimitWindow{"allowed", 0.5, reset}), text) << reset - now;
+    }
+    show(UsageSnapshot{std::nullopt, std::nullopt, std::nullopt, std::nullopt, now});
+    main.advance(9);
+    EXPECT_EQ(model->countdownText(LimitWindow{"allowed", 0.5, now + 69}), "1:00");
+}
+
+// The reset clock switches from the time of day to the weekday form at local midnight, in the
+// user's time zone.
+struct ZoneFromParameter {
+    meterly::testing::ScopedTimeZone zone{::testing::WithParamInterface<const char*>::GetParam()};
+};
+
+// Evening of 2027-01-15 in the zone of the parameter.
+class ResetClockTextTest : private ZoneFromParameter,
+                           public UsageViewModelDerivedTest,
+                           public ::testing::WithParamInterface<const char*> {
+protected:
+    ResetClockTextTest() : UsageViewModelDerivedTest(localDate(2027, 1, 15, 20)) {}
+};
+
+TEST_P(ResetClockTextTest, SameDayOrWeekday) {
+    const std::pair<core::Date, const char*> cases[] = {
+        {localDate(2027, 1, 15, 23, 59, 59), "h:mm a"},
+        {localDate(2027, 1, 16, 0, 0, 0), "EEE h:mm a"},
+        {localDate(2027, 1, 15, 0, 0, 0), "h:mm a"},
+        {localDate(2027, 1, 14, 23, 59, 59), "EEE h:mm a"},
+        {1e300, "EEE h:mm a"},
+        {-1e300, "EEE h:mm a"},
+    };
+    for (const auto& [reset, pattern] : cases) {
+        formatted.clear();
+        EXPECT_EQ(model->resetClockText(LimitWindow{"allowed", 0.5, reset}), pattern) << reset;
+        ASSERT_EQ(formatted.size(), 1u);
+        // Far dates reach the formatter within the years it can show.
+        EXPECT_LE(std::abs(formatted[0].first), 253'402'300'799.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, ResetClockTextTest, ::testing::Values("UTC", "America/New_York"));
+
+} // namespace
+} // namespace meterly::state

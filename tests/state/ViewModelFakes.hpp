@@ -1,0 +1,100 @@
+#pragma once
+
+#include "core/AsyncStream.hpp"
+#include "core/UsageSource.hpp"
+#include "state/UpdateChecks.hpp"
+#include "state/UsageNotifier.hpp"
+
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace meterly::state::testing {
+
+// Records what the view model asks of the notifier. With `holdRefresh` a refresh is not finished
+// until the test calls finishRefreshes(). Used on the main executor only.
+class RecordingNotifier final : public UsageNotifier {
+public:
+    struct Call {
+        std::optional<core::UsageSnapshot> snapshot;
+        core::Date now = 0;
+    };
+
+    void prime(Done done) override {
+        ++primes;
+        events.push_back("prime");
+        done();
+    }
+    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                 Done done) override {
+        refreshes.push_back({snapshot, now});
+        if (holdRefresh) {
+            held.push_back(std::move(done));
+        } else {
+            done();
+        }
+    }
+    void tick(core::Date now) override { ticks.push_back(now); }
+    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                            Done done) override {
+        preferenceChanges.push_back({snapshot, now});
+        events.push_back("preferencesChanged");
+        done();
+    }
+
+    void finishRefreshes() {
+        auto pending = std::exchange(held, {});
+        for (auto& done : pending) {
+            done();
+        }
+    }
+
+    int primes = 0;
+    std::vector<Call> refreshes;
+    std::vector<core::Date> ticks;
+    std::vector<Call> preferenceChanges;
+    std::vector<const char*> events;
+    bool holdRefresh = false;
+    std::vector<Done> held;
+};
+
+// Counts the update checks.
+class CountingUpdateChecks final : public UpdateChecks {
+public:
+    void checkNow() override { ++checksNow; }
+    void checkIfDue(std::function<void()> done) override {
+        ++checksIfDue;
+        done();
+    }
+    int checksNow = 0;
+    int checksIfDue = 0;
+};
+
+// A usage source whose events the test sends by hand, to the stream of the latest events() call.
+class ScriptedSource final : public core::UsageSource {
+public:
+    core::AsyncStream<core::UsageSnapshot> snapshots() override {
+        return core::AsyncStream<core::UsageSnapshot>::make().first;
+    }
+    core::AsyncStream<core::UsageSourceEvent> events() override {
+        auto [stream, producer] = core::AsyncStream<core::UsageSourceEvent>::make();
+        std::lock_guard lock(mutex_);
+        producers_.push_back(producer);
+        return std::move(stream);
+    }
+    core::YieldResult send(core::UsageSourceEvent event) {
+        std::lock_guard lock(mutex_);
+        return producers_.back().yield(std::move(event));
+    }
+    void finish() {
+        std::lock_guard lock(mutex_);
+        producers_.back().finish();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<core::AsyncStream<core::UsageSourceEvent>::Continuation> producers_;
+};
+
+} // namespace meterly::state::testing
