@@ -16,11 +16,11 @@ bool storedSwitch(const UpdateCheckStore& defaults, std::string_view key) {
 UsageViewModel::UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
                                std::shared_ptr<NotificationPreferences> notifications,
                                std::shared_ptr<UsageNotifier> notifier,
-                               std::shared_ptr<UpdateChecks> updateState, DateFormat formatDate,
+                               std::shared_ptr<UpdateChecks> updateState,
+                               std::shared_ptr<const TextFormatter> texts,
                                std::shared_ptr<const history::Calendar> calendar)
-    : main_(main), defaults_(defaults), formatDate_(std::move(formatDate)),
-      calendar_(std::move(calendar)), now_(main.now(), &changed_),
-      notifications_(std::move(notifications)),
+    : main_(main), defaults_(defaults), texts_(std::move(texts)), calendar_(std::move(calendar)),
+      now_(main.now(), &changed_), notifications_(std::move(notifications)),
       showsFiveHourRunwayWarning_(storedSwitch(defaults, fiveHourRunwayWarningKey), &changed_),
       showsSevenDayRunwayWarning_(storedSwitch(defaults, sevenDayRunwayWarningKey), &changed_),
       updateState_(std::move(updateState)), notifier_(std::move(notifier)), historyWorker_(main) {}

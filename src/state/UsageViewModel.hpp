@@ -15,6 +15,7 @@
 #include "state/RunwayForecast.hpp"
 #include "state/SessionGate.hpp"
 #include "state/SourceListener.hpp"
+#include "state/TextFormatter.hpp"
 #include "state/UpdateCheckStore.hpp"
 #include "state/UpdateChecks.hpp"
 #include "state/UsageNotifier.hpp"
@@ -45,14 +46,13 @@ public:
     static constexpr core::Seconds updateCheckInterval = 600;
     static constexpr std::int64_t windowFillLimit = 5;
 
-    // Formats a date with an ICU pattern in the user's locale and time zone.
-    using DateFormat = std::function<std::string(core::Date date, std::string_view pattern)>;
-
     // `main` and `defaults` outlive the model. `updateState` may be none (no update checks).
+    // `calendar` places the days of the session gate; `texts` formats the reset clock.
     UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
                    std::shared_ptr<NotificationPreferences> notifications,
                    std::shared_ptr<UsageNotifier> notifier,
-                   std::shared_ptr<UpdateChecks> updateState, DateFormat formatDate,
+                   std::shared_ptr<UpdateChecks> updateState,
+                   std::shared_ptr<const TextFormatter> texts = std::make_shared<TextFormatter>(),
                    std::shared_ptr<const history::Calendar> calendar = history::localCalendar());
     // Ends every loop; nothing the model started touches it afterwards.
     ~UsageViewModel();
@@ -81,6 +81,8 @@ public:
     const std::optional<history::UsageHistoryReport>& history() const { return *history_; }
     const std::shared_ptr<NotificationPreferences>& notifications() const { return notifications_; }
     const std::shared_ptr<UpdateChecks>& updateState() const { return updateState_; }
+    // The date and number texts in the user's locale and time zone.
+    const TextFormatter& texts() const { return *texts_; }
 
     // The runway-warning switches, stored in the preferences on every assignment.
     bool showsFiveHourRunwayWarning() const { return *showsFiveHourRunwayWarning_; }
@@ -128,7 +130,7 @@ private:
 
     MainExecutor& main_;
     UpdateCheckStore& defaults_;
-    DateFormat formatDate_;
+    std::shared_ptr<const TextFormatter> texts_;
     std::shared_ptr<const history::Calendar> calendar_;
     ChangeSignal changed_;
 

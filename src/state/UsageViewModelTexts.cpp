@@ -16,9 +16,6 @@ constexpr core::Seconds lastActiveMinimum = 60;
 // integer below stays defined whatever date the status document carried. 2^53 is exact in a
 // double.
 constexpr double longestSpan = 9007199254740992.0;
-// Dates handed to the formatter stay within years 1 to 9999 or so.
-constexpr core::Date earliestDate = -62'135'596'800;
-constexpr core::Date latestDate = 253'402'300'799;
 
 double clampedSpan(core::Seconds seconds) {
     if (std::isnan(seconds)) {
@@ -126,15 +123,10 @@ std::string UsageViewModel::countdownText(const core::LimitWindow& window) const
 }
 
 std::string UsageViewModel::resetClockText(const core::LimitWindow& window) const {
-    if (!formatDate_) {
-        return {};
-    }
-    const core::Date reset = std::isnan(window.resetAt)
-                                 ? now()
-                                 : std::fmax(earliestDate, std::fmin(window.resetAt, latestDate));
-    const auto resetDay = calendar_->startOfDay(reset);
-    const bool today = resetDay && resetDay == calendar_->startOfDay(now());
-    return formatDate_(reset, today ? "h:mm a" : "EEE h:mm a");
+    // The formatter keeps far dates within the years it can show.
+    const bool today = texts_->sameDay(window.resetAt, now());
+    return texts_->clock(window.resetAt,
+                         today ? ClockPattern::hourMinute : ClockPattern::weekdayHourMinute);
 }
 
 std::string UsageViewModel::compactDuration(core::Seconds seconds) {

@@ -42,8 +42,7 @@ protected:
     UsageViewModelTest() { model = makeModel(); }
 
     std::unique_ptr<UsageViewModel> makeModel() {
-        return std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, updates,
-                                                UsageViewModel::DateFormat{});
+        return std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, updates);
     }
 
     bool runUntil(const std::function<bool()>& done) { return main.runUntil(done, 10s); }
@@ -307,8 +306,7 @@ TEST_F(UsageViewModelTest, RunwaySwitchesLiveInThePreferences) {
 }
 
 TEST_F(UsageViewModelTest, WithoutAnUpdateStateNoChecksAreScheduled) {
-    auto bare = std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, nullptr,
-                                                 UsageViewModel::DateFormat{});
+    auto bare = std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, nullptr);
     bare->start(std::make_shared<ScriptedSource>());
     main.advance(1);
     EXPECT_EQ(main.pendingTimers(), 1u) << "the tick alone";

@@ -70,16 +70,25 @@ TEST(UsageViewModelTextsTest, CompactTokens) {
 // A model whose snapshot is set through a scripted source and whose clock is moved by the test.
 class UsageViewModelDerivedTest : public ::testing::Test {
 protected:
-    explicit UsageViewModelDerivedTest(core::Date begin = VirtualTimeExecutor::defaultStart)
+    explicit UsageViewModelDerivedTest(core::Date begin = VirtualTimeExecutor::defaultStart,
+                                       const char* zone = "UTC")
         : main(begin) {
-        model =
-            std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, nullptr,
-                                             [this](core::Date date, std::string_view pattern) {
-                                                 formatted.emplace_back(date, std::string(pattern));
-                                                 return std::string(pattern);
-                                             });
+        model = std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, nullptr,
+                                                 englishIn(zone));
     }
 
+public:
+    // Texts in US English in the given time zone, whatever the process's locale.
+    static std::shared_ptr<TextFormatter> englishIn(const std::string& zone) {
+        return std::make_shared<TextFormatter>([zone](std::string_view name) {
+            if (name == "LANG") {
+                return std::optional<std::string>("en_US.UTF-8");
+            }
+            return name == "TZ" ? std::optional(zone) : std::nullopt;
+        });
+    }
+
+protected:
     void show(const UsageSnapshot& snapshot) {
         if (!source) {
             source = std::make_shared<testing::ScriptedSource>();
@@ -100,7 +109,6 @@ protected:
         std::make_shared<testing::RecordingNotifier>();
     std::shared_ptr<testing::ScriptedSource> source;
     std::unique_ptr<UsageViewModel> model;
-    std::vector<std::pair<core::Date, std::string>> formatted;
 };
 
 TEST_F(UsageViewModelDerivedTest, WithoutASnapshot) {
@@ -190,35 +198,59 @@ TEST_F(UsageViewModelDerivedTest, CountdownFollowsTheModelsClock) {
     EXPECT_EQ(model->countdownText(LimitWindow{"allowed", 0.5, now + 69}), "1:00");
 }
 
-// The reset clock switches from the time of day to the weekday form at local midnight, in the
-// user's time zone.
 struct ZoneFromParameter {
     meterly::testing::ScopedTimeZone zone{::testing::WithParamInterface<const char*>::GetParam()};
 };
 
-// Evening of 2027-01-15 in the zone of the parameter.
+// The evening of 2027-01-15 in the zone of the parameter, both for the calendar and the texts.
 class ResetClockTextTest : private ZoneFromParameter,
                            public UsageViewModelDerivedTest,
                            public ::testing::WithParamInterface<const char*> {
 protected:
-    ResetClockTextTest() : UsageViewModelDerivedTest(localDate(2027, 1, 15, 20)) {}
+    ResetClockTextTest() : UsageViewModelDerivedTest(localDate(2027, 1, 15, 20), GetParam()) {}
 };
 
+// The reset clock switches from the time of day to the weekday form at local midnight.
 TEST_P(ResetClockTextTest, SameDayOrWeekday) {
     const std::pair<core::Date, const char*> cases[] = {
-        {localDate(2027, 1, 15, 23, 59, 59), "h:mm a"},
-        {localDate(2027, 1, 16, 0, 0, 0), "EEE h:mm a"},
-        {localDate(2027, 1, 15, 0, 0, 0), "h:mm a"},
-        {localDate(2027, 1, 14, 23, 59, 59), "EEE h:mm a"},
-        {1e300, "EEE h:mm a"},
-        {-1e300, "EEE h:mm a"},
+        {localDate(2027, 1, 15, 23, 59, 59), "11:59 PM"},
+        {localDate(2027, 1, 16, 0, 0, 0), "Sat 12:00 AM"},
+        {localDate(2027, 1, 15, 0, 0, 0), "12:00 AM"},
+        {localDate(2027, 1, 14, 23, 59, 59), "Thu 11:59 PM"},
+        {localDate(2027, 1, 20, 9, 5), "Wed 9:05 AM"},
     };
-    for (const auto& [reset, pattern] : cases) {
-        formatted.clear();
-        EXPECT_EQ(model->resetClockText(LimitWindow{"allowed", 0.5, reset}), pattern) << reset;
-        ASSERT_EQ(formatted.size(), 1u);
-        // Far dates reach the formatter within the years it can show.
-        EXPECT_LE(std::abs(formatted[0].first), 253'402'300'799.0);
+    for (const auto& [reset, text] : cases) {
+        EXPECT_EQ(model->resetClockText(LimitWindow{"allowed", 0.5, reset}), text) << reset;
+    }
+    // Far dates from a status document still give a text.
+    for (double reset : {1e300, -1e300}) {
+        EXPECT_FALSE(model->resetClockText(LimitWindow{"allowed", 0.5, reset}).empty());
+    }
+}
+
+// One instant reads differently in the two zones: 2027-01-16 01:00 UTC is 8 PM the evening
+// before in New York.
+TEST(UsageViewModelResetClockTest, OneInstantInTwoZones) {
+    struct Case {
+        const char* zone;
+        const char* soon;
+        const char* tonight;
+    };
+    const Case cases[] = {{"UTC", "9:30 AM", "Sat 1:00 AM"},
+                          {"America/New_York", "4:30 AM", "8:00 PM"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.zone);
+        meterly::testing::ScopedTimeZone zone(c.zone);
+        VirtualTimeExecutor main; // 2027-01-15 08:00 UTC
+        MemoryPreferences defaults;
+        UsageViewModel model(main, defaults, nullptr,
+                             std::make_shared<testing::RecordingNotifier>(), nullptr,
+                             UsageViewModelDerivedTest::englishIn(c.zone));
+        EXPECT_EQ(model.resetClockText(LimitWindow{"allowed", 0.5, main.now() + 5400}), c.soon);
+        EXPECT_EQ(model.resetClockText(LimitWindow{"allowed", 0.5, main.now() + 17 * 3600.0}),
+                  c.tonight);
+        EXPECT_EQ(model.countdownText(LimitWindow{"allowed", 0.5, main.now() + 17 * 3600.0}),
+                  "17:00:00");
     }
 }
 
