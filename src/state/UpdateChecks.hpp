@@ -5,15 +5,18 @@
 namespace meterly::state {
 
 // The update checks that the usage view model runs: one when it starts, and one every ten
-// minutes that the update state itself spaces out. Called on the main executor.
+// minutes that the update state itself spaces out. Called on the main executor; `done` runs there
+// when the check is over.
 class UpdateChecks {
 public:
+    using Done = std::function<void()>;
+
     virtual ~UpdateChecks() = default;
 
-    // A check as if the user had asked for it; the caller does not wait for it.
-    virtual void checkNow() = 0;
-    // A check when the last one is old enough; `done` runs on the main executor when it is over.
-    virtual void checkIfDue(std::function<void()> done) = 0;
+    // A check as if the user had asked for it (the model does not wait for it).
+    virtual void checkNow(Done done) = 0;
+    // A check when the last one is old enough.
+    virtual void checkIfDue(Done done) = 0;
 };
 
 } // namespace meterly::state

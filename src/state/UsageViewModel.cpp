@@ -47,7 +47,7 @@ void UsageViewModel::start(std::shared_ptr<core::UsageSource> source) {
 
     notifier_->prime([] {});
     if (updateState_) {
-        updateState_->checkNow();
+        updateState_->checkNow({});
     }
     listener_ = std::make_unique<SourceListener>(
         main_, std::move(source),

@@ -62,8 +62,13 @@ public:
 // Counts the update checks.
 class CountingUpdateChecks final : public UpdateChecks {
 public:
-    void checkNow() override { ++checksNow; }
-    void checkIfDue(std::function<void()> done) override {
+    void checkNow(Done done) override {
+        ++checksNow;
+        if (done) {
+            done();
+        }
+    }
+    void checkIfDue(Done done) override {
         ++checksIfDue;
         done();
     }
