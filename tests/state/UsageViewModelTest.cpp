@@ -387,6 +387,14 @@ TEST_F(UsageViewModelHistoryTest, RefreshesOnAWorkerAtEveryInterval) {
     EXPECT_EQ(reports.size(), 5u);
 }
 
+TEST_F(UsageViewModelHistoryTest, ReleasedWhileARefreshRuns) {
+    model->startHistory(store, 30);
+    model.reset(); // waits for the refresh on the worker; its report goes nowhere
+    main.advance(60);
+    EXPECT_EQ(main.pendingTimers(), 0u);
+    EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(UsageViewModelHistoryTest, TheEstimatesReadTheSnapshotAndTheHistory) {
     auto source = std::make_shared<ScriptedSource>();
     model->start(source);
