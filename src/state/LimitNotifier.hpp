@@ -5,6 +5,7 @@
 #include "state/LimitScope.hpp"
 #include "state/NotificationDelivery.hpp"
 #include "state/NotificationPreferences.hpp"
+#include "state/UsageNotifier.hpp"
 
 #include <functional>
 #include <map>
@@ -19,23 +20,24 @@ namespace meterly::state {
 // snapshot, each threshold once per window; one reset notification per window, kept with the
 // delivery while it can schedule, else waiting here for tick(). Nothing is persisted. Main
 // executor only.
-class LimitNotifier {
+class LimitNotifier final : public UsageNotifier {
 public:
     LimitNotifier(NotificationPreferences& preferences, NotificationDelivery& delivery);
-    ~LimitNotifier();
+    ~LimitNotifier() override;
     LimitNotifier(const LimitNotifier&) = delete;
     LimitNotifier& operator=(const LimitNotifier&) = delete;
 
     // Lets the delivery decide whether the centre is used; then hands it the waiting reset
     // alerts it can now schedule. `done` runs on the main executor afterwards.
-    void prime(std::function<void()> done = {});
+    void prime(std::function<void()> done = {}) override;
     // Plans the reset alerts of the snapshot, then delivers the deepest newly crossed threshold
     // that is switched on. No snapshot: nothing.
-    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now);
+    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now) override;
     // Without the centre, delivers the waiting reset alerts that are due.
-    void tick(core::Date now);
+    void tick(core::Date now) override;
     // Drops waiting reset alerts of kinds now switched off, then refreshes.
-    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now);
+    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot,
+                            core::Date now) override;
     // Drops every waiting reset alert (and its kept request); what was delivered stays so.
     void cancel();
 

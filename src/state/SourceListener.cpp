@@ -54,7 +54,8 @@ SourceListener::SourceListener(MainExecutor& main, std::shared_ptr<core::UsageSo
                 }
                 // A copy, so that the handler may cancel this listener while it runs.
                 auto handle = shared->handler;
-                handle(event, [shared] { shared->endPass(); });
+                handle(event);
+                shared->endPass();
             });
             shared->changed.wait(lock, [&] { return shared->passDone || shared->cancelled; });
             if (shared->cancelled) {

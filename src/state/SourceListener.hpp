@@ -10,12 +10,11 @@
 namespace meterly::state {
 
 // Follows a usage source's events: a thread of its own waits for each event and hands it to the
-// main executor; the next event is taken only after the handler has called `done`, so events are
+// main executor; the next event is taken only after the handler has returned, so events are
 // handled one at a time and in order. The listener holds the source until it ends.
 class SourceListener {
 public:
-    using Done = std::function<void()>;
-    using Handler = std::function<void(const core::UsageSourceEvent&, Done done)>;
+    using Handler = std::function<void(const core::UsageSourceEvent&)>;
 
     // Starts consuming `source->events()` at once. The handler runs on `main` only.
     SourceListener(MainExecutor& main, std::shared_ptr<core::UsageSource> source, Handler handler);

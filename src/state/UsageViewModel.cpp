@@ -1,5 +1,7 @@
 #include "state/UsageViewModel.hpp"
 
+#include "state/LimitNotifier.hpp"
+#include "state/NotificationDelivery.hpp"
 #include "state/PreferenceValue.hpp"
 
 namespace meterly::state {
@@ -11,7 +13,46 @@ bool storedSwitch(const UpdateCheckStore& defaults, std::string_view key) {
     return preferenceAs<bool>(defaults.object(key)).value_or(true);
 }
 
+// The delivery and the notifier that uses it, kept together; the switches they read stay alive
+// with them.
+struct AlertStack {
+    AlertStack(MainExecutor& main, std::shared_ptr<NotificationPreferences> switches,
+               NotificationCentre& centre, NotificationFallback& fallback)
+        : preferences(std::move(switches)), delivery(main, centre, fallback),
+          notifier(*preferences, delivery) {}
+
+    std::shared_ptr<NotificationPreferences> preferences;
+    NotificationDelivery delivery;
+    LimitNotifier notifier;
+};
+
+std::shared_ptr<UsageNotifier> limitNotifier(MainExecutor& main,
+                                             std::shared_ptr<NotificationPreferences> preferences,
+                                             NotificationCentre& centre,
+                                             NotificationFallback& fallback) {
+    auto stack = std::make_shared<AlertStack>(main, std::move(preferences), centre, fallback);
+    return std::shared_ptr<UsageNotifier>(stack, &stack->notifier);
+}
+
 } // namespace
+
+UsageViewModel::UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
+                               NotificationCentre& centre, NotificationFallback& fallback,
+                               std::shared_ptr<UpdateChecks> updateState,
+                               std::shared_ptr<const TextFormatter> texts,
+                               std::shared_ptr<const history::Calendar> calendar)
+    : UsageViewModel(main, defaults, std::make_shared<NotificationPreferences>(defaults), centre,
+                     fallback, std::move(updateState), std::move(texts), std::move(calendar)) {}
+
+UsageViewModel::UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
+                               const std::shared_ptr<NotificationPreferences>& notifications,
+                               NotificationCentre& centre, NotificationFallback& fallback,
+                               std::shared_ptr<UpdateChecks> updateState,
+                               std::shared_ptr<const TextFormatter> texts,
+                               std::shared_ptr<const history::Calendar> calendar)
+    : UsageViewModel(main, defaults, notifications,
+                     limitNotifier(main, notifications, centre, fallback), std::move(updateState),
+                     std::move(texts), std::move(calendar)) {}
 
 UsageViewModel::UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
                                std::shared_ptr<NotificationPreferences> notifications,
@@ -45,23 +86,19 @@ void UsageViewModel::start(std::shared_ptr<core::UsageSource> source) {
     cancelTimer(updateTimer_);
     ++updateGeneration_;
 
-    notifier_->prime([] {});
+    notifier_->prime();
     if (updateState_) {
         updateState_->checkNow({});
     }
     listener_ = std::make_unique<SourceListener>(
-        main_, std::move(source),
-        [this](const core::UsageSourceEvent& event, SourceListener::Done done) {
-            handle(event, std::move(done));
-        });
+        main_, std::move(source), [this](const core::UsageSourceEvent& event) { handle(event); });
     scheduleUpdateCheck();
     scheduleTick();
 }
 
-void UsageViewModel::handle(const core::UsageSourceEvent& event, SourceListener::Done done) {
+void UsageViewModel::handle(const core::UsageSourceEvent& event) {
     if (const auto* unreachable = event.asUnreachable()) {
         pollFailure_.set(unreachable->consecutiveFailures);
-        done();
         return;
     }
     const auto& status = *event.asStatus();
@@ -69,12 +106,11 @@ void UsageViewModel::handle(const core::UsageSourceEvent& event, SourceListener:
     proxyRequestsSeen_.set(status.requestsSeen);
     proxyLastRequestAt_.set(status.lastRequestAt);
     if (!status.snapshot || status.snapshot == snapshot()) {
-        done();
         return;
     }
     snapshot_.set(status.snapshot);
     keepWindowFillCap();
-    notifier_->refresh(status.snapshot, main_.now(), std::move(done));
+    notifier_->refresh(status.snapshot, main_.now());
 }
 
 void UsageViewModel::scheduleTick() {
@@ -151,7 +187,7 @@ void UsageViewModel::notificationPreferencesChanged() {
     auto current = snapshot();
     MainExecutor& main = main_;
     notifier->prime([notifier, current = std::move(current), &main] {
-        notifier->preferencesChanged(current, main.now(), [] {});
+        notifier->preferencesChanged(current, main.now());
     });
 }
 

@@ -11,6 +11,9 @@
 #include "state/BlockingWorker.hpp"
 #include "state/ChangeSignal.hpp"
 #include "state/MainExecutor.hpp"
+#include "state/NotificationCentre.hpp"
+#include "state/NotificationFallback.hpp"
+#include "state/NotificationPreferences.hpp"
 #include "state/Observable.hpp"
 #include "state/RunwayForecast.hpp"
 #include "state/SessionGate.hpp"
@@ -30,8 +33,6 @@
 
 namespace meterly::state {
 
-class NotificationPreferences;
-
 // The observable state of the tray app and the owner of its loops: it follows the usage source's
 // events, keeps the latest snapshot and history report, advances its clock every second, drives
 // the limit notifier and runs the update checks. Lives on the main executor; every member is
@@ -46,8 +47,15 @@ public:
     static constexpr core::Seconds updateCheckInterval = 600;
     static constexpr std::int64_t windowFillLimit = 5;
 
-    // `main` and `defaults` outlive the model. `updateState` may be none (no update checks).
-    // `calendar` places the days of the session gate; `texts` formats the reset clock.
+    // The app's model: notification switches over `defaults`, a delivery through `centre` (or
+    // `fallback` while the centre is not used) and the limit notifier, all owned by the model.
+    // `main`, `defaults`, `centre` and `fallback` outlive it. `updateState` may be none (no update
+    // checks). `texts` formats the reset clock; `calendar` places the days of the session gate.
+    UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults, NotificationCentre& centre,
+                   NotificationFallback& fallback, std::shared_ptr<UpdateChecks> updateState,
+                   std::shared_ptr<const TextFormatter> texts = std::make_shared<TextFormatter>(),
+                   std::shared_ptr<const history::Calendar> calendar = history::localCalendar());
+    // The same with the switches and the notifier given (the seam for substitutes).
     UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
                    std::shared_ptr<NotificationPreferences> notifications,
                    std::shared_ptr<UsageNotifier> notifier,
@@ -119,7 +127,13 @@ public:
     static std::string compactTokens(std::int64_t tokens);
 
 private:
-    void handle(const core::UsageSourceEvent& event, SourceListener::Done done);
+    UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
+                   const std::shared_ptr<NotificationPreferences>& notifications,
+                   NotificationCentre& centre, NotificationFallback& fallback,
+                   std::shared_ptr<UpdateChecks> updateState,
+                   std::shared_ptr<const TextFormatter> texts,
+                   std::shared_ptr<const history::Calendar> calendar);
+    void handle(const core::UsageSourceEvent& event);
     void scheduleTick();
     void scheduleUpdateCheck();
     void refreshHistory(std::uint64_t generation);

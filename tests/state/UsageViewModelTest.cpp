@@ -5,6 +5,7 @@
 #include "proxy/StatusClient.hpp"
 #include "state/MemoryPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
+#include "support/FakeNotifications.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
 
@@ -170,21 +171,21 @@ TEST_F(UsageViewModelTest, StatusEventsUpdateTheProxyCountsAndKeepTheSnapshot) {
     EXPECT_EQ(model->proxyRequestsSeen(), 5) << "a failure changes nothing else";
 }
 
-TEST_F(UsageViewModelTest, TakesTheNextEventOnlyWhenTheNotifierIsDone) {
-    notifier->holdRefresh = true;
+TEST_F(UsageViewModelTest, HandlesEventsOneAtATimeInOrder) {
     auto source = std::make_shared<ScriptedSource>();
     model->start(source);
-    source->send(UsageSourceEvent::status(reading(0.3), 1, std::nullopt));
-    source->send(UsageSourceEvent::status(reading(0.4), 2, std::nullopt));
-    ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 1; }));
-    // Give the listener a moment in which it could (wrongly) hand over the second event.
-    main.runUntil([] { return false; }, 50ms);
-    EXPECT_EQ(model->proxyRequestsSeen(), 1);
-
-    notifier->finishRefreshes();
-    ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 2; }));
-    EXPECT_EQ(model->proxyRequestsSeen(), 2);
-    notifier->finishRefreshes();
+    std::vector<std::int64_t> seenAtRefresh;
+    notifier->onRefresh = [&] { seenAtRefresh.push_back(*model->proxyRequestsSeen()); };
+    for (int i = 1; i <= 20; ++i) {
+        source->send(UsageSourceEvent::status(reading(0.01 * i), i, std::nullopt));
+    }
+    ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 20; }));
+    // Each refresh saw its own event's count: no later event was applied before it.
+    for (std::size_t i = 0; i < seenAtRefresh.size(); ++i) {
+        EXPECT_EQ(seenAtRefresh[i], static_cast<std::int64_t>(i + 1));
+        EXPECT_DOUBLE_EQ(notifier->refreshes[i].snapshot->fiveHour->utilization,
+                         0.01 * double(i + 1));
+    }
 }
 
 TEST_F(UsageViewModelTest, StartingTwiceLeavesOneOfEachLoop) {
@@ -224,16 +225,21 @@ TEST_F(UsageViewModelTest, StopEndsEveryLoop) {
     EXPECT_EQ(notifier->primes, 1) << "stop does not prime";
 }
 
-TEST_F(UsageViewModelTest, APassRunningWhenStoppedFinishes) {
-    notifier->holdRefresh = true;
+TEST_F(UsageViewModelTest, APassThatStopsTheModelFinishes) {
     auto source = std::make_shared<ScriptedSource>();
     model->start(source);
+    // An observer that stops the model as soon as a reading arrives.
+    auto subscription = model->changed().connect([&] {
+        if (model->snapshot()) {
+            model->stop();
+        }
+    });
     source->send(UsageSourceEvent::status(reading(0.3), 1, std::nullopt));
-    ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 1; }));
-    model->stop();
-    notifier->finishRefreshes();
-    main.runReady();
-    EXPECT_EQ(model->snapshot(), reading(0.3));
+    source->send(UsageSourceEvent::status(reading(0.4), 2, std::nullopt));
+    ASSERT_TRUE(runUntil([&] { return model->snapshot().has_value(); }));
+    main.runUntil([] { return false; }, 50ms);
+    EXPECT_EQ(notifier->refreshes.size(), 1u) << "the pass that stopped it completes";
+    EXPECT_EQ(model->snapshot(), reading(0.3)) << "the next event is dropped";
     EXPECT_EQ(source->send(UsageSourceEvent::unreachable(3)), core::YieldResult::terminated);
 }
 
@@ -248,13 +254,11 @@ TEST_F(UsageViewModelTest, TheEndOfTheStreamEndsOnlyTheListening) {
 }
 
 TEST_F(UsageViewModelTest, ReleasingTheModelEndsItsLoops) {
-    notifier->holdRefresh = true;
     auto source = std::make_shared<ScriptedSource>();
     model->start(source);
     source->send(UsageSourceEvent::status(reading(0.3), 1, std::nullopt));
     ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 1; }));
     model.reset();
-    notifier->finishRefreshes();
     main.advance(1200);
     EXPECT_TRUE(notifier->ticks.empty());
     EXPECT_EQ(updates->checksIfDue, 0);
@@ -310,6 +314,41 @@ TEST_F(UsageViewModelTest, WithoutAnUpdateStateNoChecksAreScheduled) {
     bare->start(std::make_shared<ScriptedSource>());
     main.advance(1);
     EXPECT_EQ(main.pendingTimers(), 1u) << "the tick alone";
+}
+
+// The app's construction: its own switches, delivery and limit notifier.
+TEST(UsageViewModelAlertsTest, AlertsReachTheDesktopOnceEach) {
+    VirtualTimeExecutor main;
+    MemoryPreferences defaults;
+    meterly::testing::FakeNotificationCentre centre;
+    meterly::testing::FakeNotificationFallback fallback;
+    centre.immediateAnswer = false; // no centre: the fallback shows them
+    UsageViewModel model(main, defaults, centre, fallback, nullptr);
+    EXPECT_TRUE(model.notifications()->isEnabled(NotificationKind::remaining50));
+
+    auto source = std::make_shared<ScriptedSource>();
+    model.start(source);
+    main.runReady();
+    EXPECT_EQ(centre.authorizationRequests, 1);
+
+    source->send(UsageSourceEvent::status(reading(0.55), 1, std::nullopt));
+    source->send(UsageSourceEvent::status(reading(0.55), 2, std::nullopt));
+    ASSERT_TRUE(main.runUntil([&] { return model.proxyRequestsSeen() == 2; }, 10s));
+    // The five-hour window resets an hour after the start: the tick delivers it.
+    main.advance(3600);
+    std::vector<std::string> titles;
+    for (const auto& shown : fallback.shown) {
+        titles.push_back(shown.title);
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"50% limit remaining", "5-hour limit reset"}));
+    EXPECT_TRUE(centre.shown.empty());
+
+    // A switch turned off reaches the notifier through the model.
+    model.notifications()->setEnabled(false, NotificationKind::weekReset);
+    model.notificationPreferencesChanged();
+    main.advance(86400);
+    EXPECT_EQ(fallback.shown.size(), 2u) << "the week's reset was switched off";
+    model.stop();
 }
 
 // The history loop over a real store and a transcript tree in a temporary folder.

@@ -12,8 +12,7 @@
 
 namespace meterly::state::testing {
 
-// Records what the view model asks of the notifier. With `holdRefresh` a refresh is not finished
-// until the test calls finishRefreshes(). Used on the main executor only.
+// Records what the view model asks of the notifier. Used on the main executor only.
 class RecordingNotifier final : public UsageNotifier {
 public:
     struct Call {
@@ -21,33 +20,24 @@ public:
         core::Date now = 0;
     };
 
-    void prime(Done done) override {
+    void prime(std::function<void()> done) override {
         ++primes;
         events.push_back("prime");
-        done();
-    }
-    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
-                 Done done) override {
-        refreshes.push_back({snapshot, now});
-        if (holdRefresh) {
-            held.push_back(std::move(done));
-        } else {
+        if (done) {
             done();
+        }
+    }
+    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now) override {
+        refreshes.push_back({snapshot, now});
+        if (onRefresh) {
+            onRefresh();
         }
     }
     void tick(core::Date now) override { ticks.push_back(now); }
-    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
-                            Done done) override {
+    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot,
+                            core::Date now) override {
         preferenceChanges.push_back({snapshot, now});
         events.push_back("preferencesChanged");
-        done();
-    }
-
-    void finishRefreshes() {
-        auto pending = std::exchange(held, {});
-        for (auto& done : pending) {
-            done();
-        }
     }
 
     int primes = 0;
@@ -55,8 +45,8 @@ public:
     std::vector<core::Date> ticks;
     std::vector<Call> preferenceChanges;
     std::vector<const char*> events;
-    bool holdRefresh = false;
-    std::vector<Done> held;
+    // Runs inside each refresh.
+    std::function<void()> onRefresh;
 };
 
 // Counts the update checks.
