@@ -16,7 +16,6 @@ struct SourceListener::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     bool cancelled = false;
-    bool finished = false;
     bool passDone = true;
     std::function<void()> cancelStream;
 
@@ -62,10 +61,6 @@ SourceListener::SourceListener(MainExecutor& main, std::shared_ptr<core::UsageSo
                 break;
             }
         }
-        {
-            std::lock_guard lock(shared->mutex);
-            shared->finished = true;
-        }
         stream->cancel();
     });
 }
@@ -91,11 +86,6 @@ void SourceListener::cancel() {
     // The handler belongs to the main executor, where cancel() runs; a pass already running holds
     // a copy of it.
     shared_->handler = {};
-}
-
-bool SourceListener::isFinished() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->finished || shared_->cancelled;
 }
 
 } // namespace meterly::state

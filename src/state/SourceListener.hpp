@@ -28,9 +28,6 @@ public:
     // returns, nothing more is posted to `main`.
     void cancel();
 
-    // True once the stream ended or the listener was cancelled.
-    bool isFinished() const;
-
 private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
