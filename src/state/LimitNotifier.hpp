@@ -21,6 +21,8 @@ namespace meterly::state {
 // executor only.
 class LimitNotifier {
 public:
+    using Done = std::function<void()>;
+
     LimitNotifier(NotificationPreferences& preferences, NotificationDelivery& delivery);
     ~LimitNotifier();
     LimitNotifier(const LimitNotifier&) = delete;
@@ -28,14 +30,17 @@ public:
 
     // Lets the delivery decide whether the centre is used; then hands it the waiting reset
     // alerts it can now schedule. `done` runs on the main executor afterwards.
-    void prime(std::function<void()> done = {});
+    void prime(Done done = {});
     // Plans the reset alerts of the snapshot, then delivers the deepest newly crossed threshold
-    // that is switched on. No snapshot: nothing.
-    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now);
+    // that is switched on. No snapshot: nothing. The work is done when it returns; `done` is
+    // called before that.
+    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                 Done done = {});
     // Without the centre, delivers the waiting reset alerts that are due.
     void tick(core::Date now);
-    // Drops waiting reset alerts of kinds now switched off, then refreshes.
-    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now);
+    // Drops waiting reset alerts of kinds now switched off, then refreshes; `done` as there.
+    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                            Done done = {});
     // Drops every waiting reset alert (and its kept request); what was delivered stays so.
     void cancel();
 
