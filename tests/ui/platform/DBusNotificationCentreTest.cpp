@@ -1,8 +1,10 @@
 #include "ui/platform/DBusNotificationCentre.hpp"
 
 #include "state/NotificationDelivery.hpp"
+#include "state/NotifySendFallback.hpp"
 #include "support/FakeNotificationServer.hpp"
 #include "support/FakeNotifications.hpp"
+#include "support/FakeNotifySend.hpp"
 #include "support/PrivateSessionBus.hpp"
 #include "ui/platform/QtMainExecutor.hpp"
 
@@ -110,6 +112,36 @@ TEST(DBusNotificationCentreTest, AScheduledNotificationReachesTheServerWhenDue) 
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.notifications().empty(); }, 10'000));
     EXPECT_EQ(server.notifications().front().summary, "5-hour limit reset");
     EXPECT_TRUE(fallback.shown.empty());
+}
+
+// With no server on the bus, the delivery settles on notify-send, which gets the product name as
+// its title line and the alert below it, and is reaped.
+TEST(DBusNotificationCentreTest, WithoutAServerNotificationsGoThroughNotifySend) {
+    PrivateSessionBus bus;
+    BusConnection connection(bus.address());
+    DBusNotificationCentre centre(connection.get());
+    QtMainExecutor main;
+    testing::FakeNotifySend notifySend;
+    state::NotifySendFallback fallback(
+        [bin = notifySend.binFolder().string()](std::string_view name) {
+            return name == "PATH" ? std::optional<std::string>(bin) : std::nullopt;
+        });
+    state::NotificationDelivery delivery(main, centre, fallback);
+
+    bool primed = false;
+    delivery.prime([&] { primed = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return primed; }, 10'000));
+    EXPECT_EQ(delivery.usesSystemCentre(), false);
+
+    delivery.schedule("meterly.reset.fiveHour.1", "5-hour limit reset", "Happy building",
+                      main.now());
+    delivery.deliverNow("meterly.threshold.remaining10.1", "10% limit remaining", "Almost out");
+    ASSERT_TRUE(fallback.waitUntilIdle(10s));
+    const auto runs = notifySend.runs();
+    ASSERT_EQ(runs.size(), 1u) << "nothing kept for later without the server";
+    EXPECT_EQ(runs[0].arguments, (std::vector<std::string>{"--app-name=Meterly", "--", "Meterly",
+                                                           "10% limit remaining\nAlmost out"}));
+    EXPECT_TRUE(testing::processGone(runs[0].pid));
 }
 
 } // namespace
