@@ -14,7 +14,7 @@ LimitNotifier::~LimitNotifier() {
     *alive_ = false;
 }
 
-void LimitNotifier::prime(std::function<void()> done) {
+void LimitNotifier::prime(Done done) {
     delivery_.prime([this, alive = alive_, done = std::move(done)] {
         if (!*alive) {
             return;
@@ -26,12 +26,15 @@ void LimitNotifier::prime(std::function<void()> done) {
     });
 }
 
-void LimitNotifier::refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now) {
-    if (!snapshot) {
-        return;
+void LimitNotifier::refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                            Done done) {
+    if (snapshot) {
+        refreshResets(*snapshot, now);
+        deliverThreshold(*snapshot, now);
     }
-    refreshResets(*snapshot, now);
-    deliverThreshold(*snapshot, now);
+    if (done) {
+        done();
+    }
 }
 
 void LimitNotifier::refreshResets(const core::UsageSnapshot& snapshot, core::Date now) {
@@ -99,7 +102,7 @@ void LimitNotifier::tick(core::Date now) {
 }
 
 void LimitNotifier::preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot,
-                                       core::Date now) {
+                                       core::Date now, Done done) {
     for (auto it = pending_.begin(); it != pending_.end();) {
         if (!enabled(it->second.alert.kind)) {
             delivery_.cancel({it->second.alert.identifier});
@@ -108,7 +111,7 @@ void LimitNotifier::preferencesChanged(const std::optional<core::UsageSnapshot>&
             ++it;
         }
     }
-    refresh(snapshot, now);
+    refresh(snapshot, now, std::move(done));
 }
 
 void LimitNotifier::cancel() {

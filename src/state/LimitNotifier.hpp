@@ -22,6 +22,8 @@ namespace meterly::state {
 // executor only.
 class LimitNotifier final : public UsageNotifier {
 public:
+    using Done = std::function<void()>;
+
     LimitNotifier(NotificationPreferences& preferences, NotificationDelivery& delivery);
     ~LimitNotifier() override;
     LimitNotifier(const LimitNotifier&) = delete;
@@ -29,15 +31,17 @@ public:
 
     // Lets the delivery decide whether the centre is used; then hands it the waiting reset
     // alerts it can now schedule. `done` runs on the main executor afterwards.
-    void prime(std::function<void()> done = {}) override;
+    void prime(Done done = {}) override;
     // Plans the reset alerts of the snapshot, then delivers the deepest newly crossed threshold
-    // that is switched on. No snapshot: nothing.
-    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now) override;
+    // that is switched on. No snapshot: nothing. The work is done when it returns; `done` is
+    // called before that.
+    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                 Done done = {}) override;
     // Without the centre, delivers the waiting reset alerts that are due.
     void tick(core::Date now) override;
-    // Drops waiting reset alerts of kinds now switched off, then refreshes.
-    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot,
-                            core::Date now) override;
+    // Drops waiting reset alerts of kinds now switched off, then refreshes; `done` as there.
+    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                            Done done = {}) override;
     // Drops every waiting reset alert (and its kept request); what was delivered stays so.
     void cancel();
 

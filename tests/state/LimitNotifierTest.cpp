@@ -67,7 +67,9 @@ protected:
 
 TEST_F(LimitNotifierTest, EachThresholdOncePerWindowTheDeepestOfSeveral) {
     prime(false);
-    notifier->refresh(std::nullopt, start);
+    int done = 0;
+    notifier->refresh(std::nullopt, start, [&] { ++done; });
+    EXPECT_EQ(done, 1);
     EXPECT_TRUE(notifier->delivered().empty());
     EXPECT_TRUE(notifier->pending().empty());
 

@@ -27,17 +27,24 @@ public:
             done();
         }
     }
-    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now) override {
+    void refresh(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                 std::function<void()> done) override {
         refreshes.push_back({snapshot, now});
         if (onRefresh) {
             onRefresh();
         }
+        if (done) {
+            done();
+        }
     }
     void tick(core::Date now) override { ticks.push_back(now); }
-    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot,
-                            core::Date now) override {
+    void preferencesChanged(const std::optional<core::UsageSnapshot>& snapshot, core::Date now,
+                            std::function<void()> done) override {
         preferenceChanges.push_back({snapshot, now});
         events.push_back("preferencesChanged");
+        if (done) {
+            done();
+        }
     }
 
     int primes = 0;

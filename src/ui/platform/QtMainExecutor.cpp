@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace meterly::ui {
@@ -36,21 +37,42 @@ void QtMainExecutor::startTimer(TimerID id, core::Seconds delay) {
             return; // cancelled before it was armed
         }
     }
-    // QTimer takes whole milliseconds in an int; longer delays are capped (about 24 days).
-    const double millis = std::isfinite(delay) ? std::ceil(std::max(0.0, delay) * 1000.0) : 0.0;
-    const int interval =
-        static_cast<int>(std::min(millis, static_cast<double>(std::numeric_limits<int>::max())));
+    const double seconds = std::isfinite(delay) ? std::max(0.0, delay) : 0.0;
+    // Measured on the monotonic clock, like QTimer itself; far delays are clamped to a century.
+    const auto span = std::chrono::duration<double>(std::min(seconds, 100.0 * 365 * 86400));
+    const auto due = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(span);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     connect(timer, &QTimer::timeout, this, [this, id] { fire(id); });
-    timers_.emplace(id, timer);
-    timer->start(interval);
+    timers_.emplace(id, Armed{timer, due});
+    arm(*timer, due);
+}
+
+// QTimer takes whole milliseconds in an int (about 24.8 days): a longer wait is covered in
+// steps, and fire() arms the next one until the due time is reached.
+void QtMainExecutor::arm(QTimer& timer, std::chrono::steady_clock::time_point due) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    const auto millis = std::clamp<std::int64_t>(left.count(), 0, std::numeric_limits<int>::max());
+    timer.start(static_cast<int>(millis));
 }
 
 void QtMainExecutor::fire(TimerID id) {
     if (const auto it = timers_.find(id); it != timers_.end()) {
-        it->second->deleteLater();
+        if (it->second.due > std::chrono::steady_clock::now()) {
+            bool waiting = false;
+            {
+                std::lock_guard lock(mutex_);
+                waiting = jobs_.contains(id);
+            }
+            if (waiting) {
+                arm(*it->second.timer, it->second.due); // the next step of a long wait
+                return;
+            }
+        }
+        it->second.timer->deleteLater();
         timers_.erase(it);
     }
     Job job;

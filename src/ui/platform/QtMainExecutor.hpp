@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -24,13 +25,18 @@ public:
     core::Date now() const override;
 
 private:
+    struct Armed {
+        QTimer* timer = nullptr;
+        std::chrono::steady_clock::time_point due;
+    };
     void startTimer(TimerID id, core::Seconds delay);
+    void arm(QTimer& timer, std::chrono::steady_clock::time_point due);
     void fire(TimerID id);
 
     std::mutex mutex_;
     TimerID next_ = 1;
     std::map<TimerID, Job> jobs_;
-    std::map<TimerID, QTimer*> timers_; // touched on the GUI thread only
+    std::map<TimerID, Armed> timers_; // touched on the GUI thread only
 };
 
 } // namespace meterly::ui
