@@ -45,9 +45,9 @@ inline TreeShape largeTreeShape() {
     return shape;
 }
 
-// A tree of as many bytes in many small files (the largest a few MiB), about 40% of whose
-// response lines repeat a message identifier already read: the shape on which the first
-// refresh's peak memory is watched.
+// A tree of as many bytes in many small files (the largest a few MiB) of shorter lines, about
+// 40% of whose response lines repeat a message identifier already read: the shape on which the
+// first refresh's peak memory is watched.
 inline TreeShape smallFilesTreeShape() {
     TreeShape shape;
     shape.seed = 11;
@@ -55,6 +55,7 @@ inline TreeShape smallFilesTreeShape() {
     shape.files = 4046;
     shape.projects = 40;
     shape.multiLineShare = 0.45;
+    shape.textScale = 0.25;
     return shape;
 }
 

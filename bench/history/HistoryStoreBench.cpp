@@ -1,10 +1,10 @@
 // The history store end to end on two synthetic transcript trees of 1 GiB (one of a few hundred
 // files with a long tail of sizes, one of some four thousand small files with many repeated
-// lines): the first refreshAndReport (every file read from its first byte) next to `cat` reading the same files, a
-// later refreshAndReport after a few appended lines, the peak resident memory of a process that
-// does only that, and the time of a report over the 30 days of entries it holds. Every report is
-// checked against the totals the generator wrote. The data lives outside the repository (default
-// /tmp/meterly-history-bench, or the first argument).
+// lines): the first refreshAndReport (every file read from its first byte) next to `cat` reading
+// the same files, a later refreshAndReport after a few appended lines, the peak resident memory of
+// a process that does only that, and the time of a report over the 30 days of entries it holds.
+// Every report is checked against the totals the generator wrote. The data lives outside the
+// repository (default /tmp/meterly-history-bench, or the first argument).
 //
 //   history_store_bench [--fresh] [folder]     the figures above
 //   history_store_bench --report <projects>    the report of any projects folder as JSON

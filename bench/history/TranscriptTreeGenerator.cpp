@@ -94,10 +94,9 @@ struct Message {
 // Writes the lines of one tree (or of one append) and keeps its totals.
 class LineFactory {
 public:
-    LineFactory(std::uint64_t seed, double malformedShare, double multiLineShare)
-        : rng_(seed), seed_(seed), malformedShare_(malformedShare),
-          multiLineShare_(multiLineShare),
-          words_(makeWordPool(rng_, 1 << 20)) {}
+    LineFactory(std::uint64_t seed, double malformedShare, double multiLineShare, double textScale)
+        : rng_(seed), seed_(seed), malformedShare_(malformedShare), multiLineShare_(multiLineShare),
+          textScale_(textScale), words_(makeWordPool(rng_, 1 << 20)) {}
 
     TreeTotals& totals() { return totals_; }
     Rng& rng() { return rng_; }
@@ -183,6 +182,10 @@ private:
 
     // `size` bytes of JSON string content: words, with escapes now and then.
     void text(std::string& out, std::uint64_t size, bool toolOutput) {
+        if (textScale_ != 1.0) {
+            size = std::max<std::uint64_t>(
+                1, static_cast<std::uint64_t>(static_cast<double>(size) * textScale_));
+        }
         std::uint64_t written = 0;
         while (written < size) {
             const std::uint64_t piece =
@@ -348,6 +351,7 @@ private:
     std::uint64_t seed_;
     double malformedShare_;
     double multiLineShare_;
+    double textScale_;
     std::string words_;
     std::uint64_t counter_ = 0;
     TreeTotals totals_;
@@ -416,7 +420,8 @@ std::string TreeTotals::describe() const {
 TranscriptTreeGenerator::TranscriptTreeGenerator(TreeShape shape) : shape_(shape) {}
 
 TreeTotals TranscriptTreeGenerator::generate(const std::filesystem::path& root) {
-    LineFactory factory(shape_.seed, shape_.malformedShare, shape_.multiLineShare);
+    LineFactory factory(shape_.seed, shape_.malformedShare, shape_.multiLineShare,
+                        shape_.textScale);
     Rng& rng = factory.rng();
     const int files = std::max(shape_.files, 1);
     const int projects = std::max(shape_.projects, 1);
@@ -476,7 +481,7 @@ TreeTotals TranscriptTreeGenerator::generate(const std::filesystem::path& root) 
 
 TreeTotals TranscriptTreeGenerator::append(const std::filesystem::path& root, int fileCount,
                                            int lines, std::uint64_t seed) {
-    LineFactory factory(seed, shape_.malformedShare, shape_.multiLineShare);
+    LineFactory factory(seed, shape_.malformedShare, shape_.multiLineShare, shape_.textScale);
     const auto files = transcriptFiles(root);
     std::string buffer;
     for (int index = 0; index < fileCount && index < static_cast<int>(files.size()); ++index) {
