@@ -11,7 +11,8 @@ namespace {
 std::string shapeKey(const TreeShape& shape) {
     return std::to_string(shape.seed) + " " + std::to_string(shape.totalBytes) + " " +
            std::to_string(shape.files) + " " + std::to_string(shape.projects) + " " +
-           std::to_string(shape.oversizedLines) + " " + std::to_string(shape.malformedShare);
+           std::to_string(shape.oversizedLines) + " " + std::to_string(shape.malformedShare) + " " +
+           std::to_string(shape.multiLineShare) + " " + std::to_string(shape.textScale);
 }
 
 } // namespace

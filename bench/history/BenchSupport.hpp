@@ -45,6 +45,20 @@ inline TreeShape largeTreeShape() {
     return shape;
 }
 
+// A tree of as many bytes in many small files (the largest a few MiB) of shorter lines, about
+// 40% of whose response lines repeat a message identifier already read: the shape on which the
+// first refresh's peak memory is watched.
+inline TreeShape smallFilesTreeShape() {
+    TreeShape shape;
+    shape.seed = 11;
+    shape.totalBytes = 1ull << 30;
+    shape.files = 4046;
+    shape.projects = 40;
+    shape.multiLineShare = 0.45;
+    shape.textScale = 0.25;
+    return shape;
+}
+
 // The totals the generator wrote beside the tree at `root`.
 TreeTotals readTotals(const std::filesystem::path& root);
 

@@ -1,9 +1,10 @@
-// The history store end to end on a synthetic transcript tree of 1 GiB: the first
-// refreshAndReport (every file read from its first byte) next to `cat` reading the same files, a
-// later refreshAndReport after a few appended lines, the peak resident memory of a process that
-// does only that, and the time of a report over the 30 days of entries it holds. Every report is
-// checked against the totals the generator wrote. The data lives outside the repository (default
-// /tmp/meterly-history-bench, or the first argument).
+// The history store end to end on two synthetic transcript trees of 1 GiB (one of a few hundred
+// files with a long tail of sizes, one of some four thousand small files with many repeated
+// lines): the first refreshAndReport (every file read from its first byte) next to `cat` reading
+// the same files, a later refreshAndReport after a few appended lines, the peak resident memory of
+// a process that does only that, and the time of a report over the 30 days of entries it holds.
+// Every report is checked against the totals the generator wrote. The data lives outside the
+// repository (default /tmp/meterly-history-bench, or the first argument).
 //
 //   history_store_bench [--fresh] [folder]     the figures above
 //   history_store_bench --report <projects>    the report of any projects folder as JSON
@@ -165,6 +166,45 @@ int measure(const std::filesystem::path& root, bool withAppend) {
     return ok ? 0 : 1;
 }
 
+// cat of the tree's files next to three measuring processes (the last one also appends), and
+// the peak resident memory of those processes. Returns the number of processes that failed.
+int benchTree(const char* name, const std::filesystem::path& root, const TreeShape& shape,
+              bool fresh) {
+    ensureTree(root, shape, fresh);
+    const auto files = TranscriptTreeGenerator::transcriptFiles(root);
+    const TreeTotals totals = readTotals(root);
+    std::printf("\n%s tree: %.2f GiB in %zu files, %lld response lines, %.1f%% of them repeated\n",
+                name, static_cast<double>(totals.bytes) / (1ull << 30), files.size(),
+                static_cast<long long>(totals.entries),
+                100.0 * static_cast<double>(totals.entries - totals.uniqueMessages) /
+                    static_cast<double>(std::max<std::int64_t>(totals.entries, 1)));
+    timeCat(files); // into the page cache
+    std::vector<double> catTimes;
+    for (int round = 0; round < 5; ++round) {
+        catTimes.push_back(timeCat(files));
+    }
+    std::printf("cat: median %.3f s, best %.3f s\n", median(catTimes),
+                *std::min_element(catTimes.begin(), catTimes.end()));
+
+    const std::string self = "/proc/self/exe";
+    std::string program(4096, '\0');
+    const auto length = ::readlink(self.c_str(), program.data(), program.size() - 1);
+    program.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    int failures = 0;
+    long peak = 0;
+    for (int round = 0; round < 3; ++round) {
+        rusage usage{};
+        std::vector<std::string> args{program, "--measure", root.string()};
+        if (round == 2) {
+            args.push_back("--append");
+        }
+        failures += run(args, &usage) != 0;
+        peak = std::max(peak, usage.ru_maxrss);
+    }
+    std::printf("peak resident memory of a measuring process: %.1f MiB\n", peak / 1024.0);
+    return failures;
+}
+
 // A heavier history than the tree's: `count` responses spread evenly over 30 days.
 void syntheticReport(int count) {
     history::UsageHistoryAggregator aggregator(retention, history::ProjectRootResolver("/home/me"));
@@ -292,35 +332,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    const auto root = base / "large";
-    ensureTree(root, largeTreeShape(), fresh);
-    const auto files = TranscriptTreeGenerator::transcriptFiles(root);
-    const TreeTotals totals = readTotals(root);
-    timeCat(files); // into the page cache
-    std::vector<double> catTimes;
-    for (int round = 0; round < 5; ++round) {
-        catTimes.push_back(timeCat(files));
-    }
-    std::printf("cat of %.2f GiB in %zu files: median %.3f s, best %.3f s\n",
-                static_cast<double>(totals.bytes) / (1ull << 30), files.size(), median(catTimes),
-                *std::min_element(catTimes.begin(), catTimes.end()));
-
-    const std::string self = "/proc/self/exe";
-    std::string program(4096, '\0');
-    const auto length = ::readlink(self.c_str(), program.data(), program.size() - 1);
-    program.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     int failures = 0;
-    long peak = 0;
-    for (int round = 0; round < 3; ++round) {
-        rusage usage{};
-        std::vector<std::string> args{program, "--measure", root.string()};
-        if (round == 2) {
-            args.push_back("--append");
-        }
-        failures += run(args, &usage) != 0;
-        peak = std::max(peak, usage.ru_maxrss);
-    }
-    std::printf("peak resident memory of a measuring process: %.1f MiB\n", peak / 1024.0);
+    failures += benchTree("large", base / "large", largeTreeShape(), fresh);
+    failures += benchTree("small files", base / "small-files", smallFilesTreeShape(), fresh);
     syntheticReport(1000000);
     std::printf("load average: ");
     std::fflush(stdout);

@@ -94,9 +94,9 @@ struct Message {
 // Writes the lines of one tree (or of one append) and keeps its totals.
 class LineFactory {
 public:
-    LineFactory(std::uint64_t seed, double malformedShare)
-        : rng_(seed), seed_(seed), malformedShare_(malformedShare),
-          words_(makeWordPool(rng_, 1 << 20)) {}
+    LineFactory(std::uint64_t seed, double malformedShare, double multiLineShare, double textScale)
+        : rng_(seed), seed_(seed), malformedShare_(malformedShare), multiLineShare_(multiLineShare),
+          textScale_(textScale), words_(makeWordPool(rng_, 1 << 20)) {}
 
     TreeTotals& totals() { return totals_; }
     Rng& rng() { return rng_; }
@@ -182,6 +182,10 @@ private:
 
     // `size` bytes of JSON string content: words, with escapes now and then.
     void text(std::string& out, std::uint64_t size, bool toolOutput) {
+        if (textScale_ != 1.0) {
+            size = std::max<std::uint64_t>(
+                1, static_cast<std::uint64_t>(static_cast<double>(size) * textScale_));
+        }
         std::uint64_t written = 0;
         while (written < size) {
             const std::uint64_t piece =
@@ -262,7 +266,7 @@ private:
         const std::string requestID = "req_011" + hex(rng_.next(), 16);
         const auto usage = randomUsage();
         // One line per content block, all with the message's identifier and usage.
-        const auto blocks = rng_.chance(0.3) ? rng_.range(2, 3) : 1;
+        const auto blocks = rng_.chance(multiLineShare_) ? rng_.range(2, 3) : 1;
         for (std::uint64_t block = 0; block < blocks; ++block) {
             std::string line = assistantLine(id, requestID, model_, usage, rng_.chance(0.3));
             emit(out, line);
@@ -346,6 +350,8 @@ private:
     Rng rng_;
     std::uint64_t seed_;
     double malformedShare_;
+    double multiLineShare_;
+    double textScale_;
     std::string words_;
     std::uint64_t counter_ = 0;
     TreeTotals totals_;
@@ -414,7 +420,8 @@ std::string TreeTotals::describe() const {
 TranscriptTreeGenerator::TranscriptTreeGenerator(TreeShape shape) : shape_(shape) {}
 
 TreeTotals TranscriptTreeGenerator::generate(const std::filesystem::path& root) {
-    LineFactory factory(shape_.seed, shape_.malformedShare);
+    LineFactory factory(shape_.seed, shape_.malformedShare, shape_.multiLineShare,
+                        shape_.textScale);
     Rng& rng = factory.rng();
     const int files = std::max(shape_.files, 1);
     const int projects = std::max(shape_.projects, 1);
@@ -474,7 +481,7 @@ TreeTotals TranscriptTreeGenerator::generate(const std::filesystem::path& root) 
 
 TreeTotals TranscriptTreeGenerator::append(const std::filesystem::path& root, int fileCount,
                                            int lines, std::uint64_t seed) {
-    LineFactory factory(seed, shape_.malformedShare);
+    LineFactory factory(seed, shape_.malformedShare, shape_.multiLineShare, shape_.textScale);
     const auto files = transcriptFiles(root);
     std::string buffer;
     for (int index = 0; index < fileCount && index < static_cast<int>(files.size()); ++index) {

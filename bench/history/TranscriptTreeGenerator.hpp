@@ -20,6 +20,12 @@ struct TreeShape {
     int oversizedLines = 0;
     // Share of lines that are cut off (not valid JSON).
     double malformedShare = 0.002;
+    // Share of assistant responses written as two or three lines with one message identifier
+    // (one line per content block); the other copies are the repeated lines of the tree.
+    double multiLineShare = 0.3;
+    // Scale of the text in lines (messages, tool input and output): below 1, more and shorter
+    // lines for the same bytes.
+    double textScale = 1.0;
 };
 
 // What a correct reader of the tree (or of what was appended to it) must find.

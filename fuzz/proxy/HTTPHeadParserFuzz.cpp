@@ -3,14 +3,24 @@
 // renders into bytes that parse to the same head. The one difference allowed is surrounding
 // whitespace of a value: a line folded onto an empty value gives a value that starts with the
 // joining space, which a second reading trims.
+//
+// It also checks the body framing of every parsed head: it is decided (or, for a request,
+// refused as invalid framing) alike after a second reading, and the head the proxy passes on,
+// with its own framing fields, is read by the next hop with that same framing.
 #include "FuzzCheck.hpp"
+#include "proxy/BodyFraming.hpp"
 #include "proxy/HTTPHeadParser.hpp"
+#include "proxy/HeaderPolicy.hpp"
 #include "proxy/HeaderText.hpp"
 #include "proxy/ProxyError.hpp"
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
+using meterly::proxy::BodyFraming;
 using meterly::proxy::ByteView;
+using meterly::proxy::HeaderPolicy;
 using meterly::proxy::HTTPHeaderField;
 using meterly::proxy::HTTPHeaders;
 using meterly::proxy::HTTPHeadParser;
@@ -41,6 +51,35 @@ bool sameHead(const HTTPResponseHead& a, const HTTPResponseHead& b) {
            a.reasonPhrase() == b.reasonPhrase() && withTrimmedValues(a.headers()) == b.headers();
 }
 
+// nullopt: refused as invalid framing.
+std::optional<BodyFraming> framing(const HTTPRequestHead& head) {
+    try {
+        return BodyFraming::forRequest(head);
+    } catch (const ProxyError& error) {
+        check(error == ProxyError::invalidFraming());
+        return std::nullopt;
+    }
+}
+
+std::optional<BodyFraming> framing(const HTTPResponseHead& head) {
+    return BodyFraming::forResponse(head, "GET");
+}
+
+// The head as the proxy passes it on, read again.
+HTTPRequestHead passedOn(const HTTPRequestHead& head, const BodyFraming& framing) {
+    const auto headers = HeaderPolicy::upstreamHeaders(head.headers(), "upstream.test", framing);
+    const std::string wire =
+        head.method() + " " + head.target() + " HTTP/1.1\r\n" + headers.serialized() + "\r\n";
+    return HTTPHeadParser::parseRequest(meterly::proxy::asBytes(wire));
+}
+
+HTTPResponseHead passedOn(const HTTPResponseHead& head, const BodyFraming& framing) {
+    const HTTPResponseHead downstream(
+        "HTTP/1.1", head.statusCode(), head.reasonPhrase(),
+        HeaderPolicy::downstreamHeaders(head.headers(), framing, false));
+    return HTTPHeadParser::parseResponse(downstream.serialized());
+}
+
 template <typename Parse>
 void roundTrip(Parse parse, ByteView input) {
     try {
@@ -51,6 +90,12 @@ void roundTrip(Parse parse, ByteView input) {
         const auto again = parse(rendered);
         check(sameHead(head, again));
         check(parse(again.serialized()) == again);
+
+        const auto decided = framing(head);
+        check(framing(again) == decided);
+        if (decided) {
+            check(framing(passedOn(head, *decided)) == decided);
+        }
     } catch (const ProxyError& error) {
         check(error == ProxyError::malformedHead());
     }

@@ -1,6 +1,7 @@
 #include "history/TranscriptScanner.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,11 @@ namespace meterly::history {
 namespace {
 
 constexpr std::string_view kExtension = ".jsonl";
+
+// Files read side by side before their entries are handed over, per worker: enough that the
+// workers seldom wait for the slowest file of a window, few enough that a window of a large
+// tree's entries stays small.
+constexpr std::size_t kFilesPerWorkerAndWindow = 64;
 
 // Path components as the scanner compares them: the leading "/" of an absolute path is one,
 // empty and "." components are left out, and ".." takes the component before it away.
@@ -172,10 +178,20 @@ std::vector<TranscriptScanner::DiscoveredFile> TranscriptScanner::discover() con
 }
 
 TranscriptScanner::ScanResult TranscriptScanner::scan() {
+    ScanResult scan;
+    scan.summary = this->scan([&](std::vector<UsageEntry>& entries) {
+        scan.entries.insert(scan.entries.end(), std::make_move_iterator(entries.begin()),
+                            std::make_move_iterator(entries.end()));
+    });
+    return scan;
+}
+
+ScanSummary TranscriptScanner::scan(const EntrySink& sink) {
     const auto files = discover();
 
     // Cursors of files that are no longer discovered go; new files get a fresh cursor.
     std::unordered_map<std::string, std::unique_ptr<TranscriptFileCursor>> kept;
+    std::unordered_map<std::string, core::Date> keptNewest;
     kept.reserve(files.size());
     std::vector<TranscriptFileCursor*> order;
     order.reserve(files.size());
@@ -188,42 +204,87 @@ TranscriptScanner::ScanResult TranscriptScanner::scan() {
                                 TranscriptFileCursor::kMaxLineBytes);
         order.push_back(cursor.get());
         kept.emplace(file.url.native(), std::move(cursor));
+        if (const auto newest = newest_.find(file.url.native()); newest != newest_.end()) {
+            keptNewest.emplace(newest->first, newest->second);
+        }
     }
     cursors_ = std::move(kept);
+    newest_ = std::move(keptNewest);
 
-    // Files are read side by side, each by one worker with its own parser; the results are
-    // put together in path order afterwards, so the outcome is that of reading them in turn.
-    std::vector<FileReadResult> results(order.size());
-    pool_->run(order.size(), [&](std::size_t index, std::size_t worker) {
-        results[index] = order[index]->read(parsers_[worker], buffers_[worker]);
-    });
+    ScanSummary summary;
+    summary.filesSeen = static_cast<std::int64_t>(files.size());
+    std::vector<std::size_t> vanished;
+
+    // Takes in one file's result, in path order.
+    auto takeIn = [&](std::size_t index, FileReadResult result) {
+        const std::string& path = files[index].url.native();
+        if (result.vanished) {
+            ++summary.filesVanished;
+            vanished.push_back(index);
+            return;
+        }
+        summary.filesReset += result.didReset ? 1 : 0;
+        summary.filesWithNewData += result.bytesRead > 0 ? 1 : 0;
+        summary.skippedLines += result.skippedLines;
+        summary.oversizedLines += result.oversizedLines;
+        summary.bytesRead += result.bytesRead;
+        if (result.didReset) {
+            newest_.erase(path);
+        }
+        for (const auto& entry : result.entries) {
+            if (std::isfinite(entry.timestamp)) {
+                auto [newest, added] = newest_.try_emplace(path, entry.timestamp);
+                if (!added && entry.timestamp > newest->second) {
+                    newest->second = entry.timestamp;
+                }
+            }
+        }
+        if (!result.entries.empty()) {
+            sink(result.entries);
+        }
+    };
+
+    // Files are read side by side, a window of them at a time, each file by one worker with its
+    // own parser. After each window its results are handed over in path order on this thread
+    // and let go: the outcome is that of reading the files in turn, no more than one window of
+    // entries is held at once, and what the sink keeps is allocated by one thread only.
+    const std::size_t window = kFilesPerWorkerAndWindow * pool_->size();
+    std::vector<FileReadResult> results;
+    try {
+        for (std::size_t first = 0; first < order.size(); first += window) {
+            const std::size_t count = std::min(window, order.size() - first);
+            results.assign(count, FileReadResult{});
+            pool_->run(count, [&](std::size_t index, std::size_t worker) {
+                results[index] = order[first + index]->read(parsers_[worker], buffers_[worker]);
+            });
+            for (std::size_t index = 0; index < count; ++index) {
+                takeIn(first + index, std::move(results[index]));
+            }
+        }
+    } catch (...) {
+        for (auto& buffer : buffers_) {
+            buffer.release();
+        }
+        throw;
+    }
     for (auto& buffer : buffers_) {
         buffer.release();
     }
+    for (const auto index : vanished) {
+        cursors_.erase(files[index].url.native());
+        newest_.erase(files[index].url.native());
+    }
+    return summary;
+}
 
-    ScanResult scan;
-    scan.summary.filesSeen = static_cast<std::int64_t>(files.size());
-    std::size_t entryCount = 0;
-    for (const auto& result : results) {
-        entryCount += result.vanished ? 0 : result.entries.size();
-    }
-    scan.entries.reserve(entryCount);
-    for (std::size_t index = 0; index < results.size(); ++index) {
-        auto& result = results[index];
-        if (result.vanished) {
-            ++scan.summary.filesVanished;
-            cursors_.erase(files[index].url.native());
-            continue;
+std::optional<core::Date> TranscriptScanner::newestEntry() const {
+    std::optional<core::Date> newest;
+    for (const auto& [path, time] : newest_) {
+        if (!newest || time > *newest) {
+            newest = time;
         }
-        scan.summary.filesReset += result.didReset ? 1 : 0;
-        scan.summary.filesWithNewData += result.bytesRead > 0 ? 1 : 0;
-        scan.summary.skippedLines += result.skippedLines;
-        scan.summary.oversizedLines += result.oversizedLines;
-        scan.summary.bytesRead += result.bytesRead;
-        scan.entries.insert(scan.entries.end(), std::make_move_iterator(result.entries.begin()),
-                            std::make_move_iterator(result.entries.end()));
     }
-    return scan;
+    return newest;
 }
 
 } // namespace meterly::history

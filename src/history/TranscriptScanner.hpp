@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Time.hpp"
 #include "history/ScanSummary.hpp"
 #include "history/TranscriptFileCursor.hpp"
 #include "history/TranscriptLineParser.hpp"
@@ -8,6 +9,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +39,9 @@ public:
         ScanSummary summary;
     };
 
+    // Takes the entries of one file's read; it may move them away.
+    using EntrySink = std::function<void(std::vector<UsageEntry>& entries)>;
+
     // Files are read by up to `workers` threads at once (the caller's thread among them).
     explicit TranscriptScanner(const std::filesystem::path& root,
                                std::size_t workers = defaultWorkers());
@@ -44,6 +49,15 @@ public:
     // Reads what is new in every transcript file. Never throws for anything the files or the
     // file system do: failures become counters of the summary.
     ScanResult scan();
+
+    // The same, handing the entries to `sink` file by file, in path order, on the calling
+    // thread, a few hundred files at a time, so that the entries of a whole tree are never held
+    // at once.
+    ScanSummary scan(const EntrySink& sink);
+
+    // The newest entry time read from the files found by the last scan (each since its first
+    // byte); none when they hold no entry. Files that are gone no longer count.
+    std::optional<core::Date> newestEntry() const;
 
     // The transcript files below the root, sorted by path: regular files named "*.jsonl" at
     // least one folder deep, outside folders and files whose names begin with a full stop. A
@@ -70,6 +84,8 @@ private:
     // One read buffer per worker, given back after every scan.
     std::vector<ReadBuffer> buffers_;
     std::unordered_map<std::string, std::unique_ptr<TranscriptFileCursor>> cursors_;
+    // The newest entry time read from each file that has a cursor and has given an entry.
+    std::unordered_map<std::string, core::Date> newest_;
     std::unique_ptr<WorkerPool> pool_;
 };
 

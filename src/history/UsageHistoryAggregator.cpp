@@ -54,25 +54,34 @@ std::uint32_t UsageHistoryAggregator::intern(const std::string& text) {
     return found->second;
 }
 
-std::int64_t UsageHistoryAggregator::ingest(const std::vector<UsageEntry>& entries) {
-    std::int64_t accepted = 0;
-    for (const auto& entry : entries) {
-        if (accept(entry)) {
-            ++accepted;
-        }
+std::int64_t UsageHistoryAggregator::ingest(const std::vector<UsageEntry>& entries,
+                                            core::Date now) {
+    const std::int64_t accepted = accept(entries);
+    std::optional<core::Date> anchor = latestActivity_;
+    if (anchor && now < *anchor) {
+        anchor = now;
     }
-    mergePending();
-    prune();
+    endBatch(anchor);
     return accepted;
 }
 
 bool UsageHistoryAggregator::ingest(const UsageEntry& entry) {
-    bool accepted = accept(entry);
+    bool accepted = acceptOne(entry);
     mergePending();
     return accepted;
 }
 
-bool UsageHistoryAggregator::accept(const UsageEntry& entry) {
+std::int64_t UsageHistoryAggregator::accept(const std::vector<UsageEntry>& entries) {
+    std::int64_t accepted = 0;
+    for (const auto& entry : entries) {
+        if (acceptOne(entry)) {
+            ++accepted;
+        }
+    }
+    return accepted;
+}
+
+bool UsageHistoryAggregator::acceptOne(const UsageEntry& entry) {
     // A time that is not finite belongs to no window and no calendar.
     if (!std::isfinite(entry.timestamp)) {
         return false;
@@ -136,16 +145,22 @@ void UsageHistoryAggregator::mergePending() {
     pending_.shrink_to_fit();
 }
 
-void UsageHistoryAggregator::prune() {
-    if (!latestActivity_) {
-        return;
+void UsageHistoryAggregator::endBatch(std::optional<core::Date> anchor) {
+    mergePending();
+    if (anchor && !std::isnan(*anchor)) {
+        const core::Date cutoff = *anchor - retention_;
+        auto keep = std::lower_bound(
+            recent_.begin(), recent_.end(), cutoff,
+            [](const RecentEntry& entry, core::Date value) { return entry.timestamp < value; });
+        recent_.erase(recent_.begin(), keep);
     }
-    const core::Date cutoff = *latestActivity_ - retention_;
-    auto keep = std::lower_bound(
-        recent_.begin(), recent_.end(), cutoff,
-        [](const RecentEntry& entry, core::Date value) { return entry.timestamp < value; });
-    recent_.erase(recent_.begin(), keep);
-    horizon_ = recent_.empty() ? *latestActivity_ : recent_.front().timestamp;
+    if (!recent_.empty()) {
+        horizon_ = recent_.front().timestamp;
+    } else if (anchor) {
+        horizon_ = anchor;
+    } else if (latestActivity_) {
+        horizon_ = latestActivity_;
+    }
 }
 
 std::pair<UsageHistoryAggregator::RecentIterator, UsageHistoryAggregator::RecentIterator>

@@ -8,6 +8,7 @@
 #include "history/UsageHistoryReport.hpp"
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,8 +20,8 @@ namespace meterly::history {
 
 // Everything the history knows, in memory: responses de-duplicated by message identifier,
 // all-time totals per session, project folder and model, and the individual responses of the
-// retention period (counted back from the newest response, not from the clock) for the time
-// windows. Not synchronised: one caller at a time.
+// retention period (counted back from the newest response, not from the clock, though never
+// from a time after the present) for the time windows. Not synchronised: one caller at a time.
 class UsageHistoryAggregator {
 public:
     // `retention` in seconds; a negative or NaN retention keeps only the newest instant, an
@@ -29,10 +30,20 @@ public:
                            std::shared_ptr<const Calendar> calendar = localCalendar());
 
     // Accepts the entries in order, then drops the responses that fell out of the retention
-    // period. Returns how many were accepted (the others repeat a known message).
-    std::int64_t ingest(const std::vector<UsageEntry>& entries);
+    // period, counted back from the newest response or from `now` when that is earlier (a
+    // response dated after `now` moves nothing). Returns how many were accepted (the others
+    // repeat a known message).
+    std::int64_t ingest(const std::vector<UsageEntry>& entries,
+                        core::Date now = std::numeric_limits<core::Date>::infinity());
     // Accepts one entry without pruning; false when its message was already counted.
     bool ingest(const UsageEntry& entry);
+
+    // The two halves of a batch, for a caller that hands over its entries in several parts:
+    // accept() takes each part in order, without pruning (accepted responses reach the windows
+    // at endBatch); endBatch() then drops the responses older than `anchor` minus the retention
+    // (none without an anchor) and sets the horizon.
+    std::int64_t accept(const std::vector<UsageEntry>& entries);
+    void endBatch(std::optional<core::Date> anchor);
 
     // The retained responses with since <= timestamp <= now.
     WindowUsage windowUsage(core::Date since, core::Date now) const;
@@ -84,9 +95,8 @@ private:
     };
     using RecentIterator = std::vector<RecentEntry>::const_iterator;
 
-    bool accept(const UsageEntry& entry);
+    bool acceptOne(const UsageEntry& entry);
     void mergePending();
-    void prune();
     std::uint32_t intern(const std::string& text);
     std::pair<RecentIterator, RecentIterator> between(core::Date since, core::Date now) const;
 

@@ -17,25 +17,34 @@ std::filesystem::path UsageHistoryStore::defaultRoot(const core::EnvironmentLook
 
 UsageHistoryStore::UsageHistoryStore(const std::filesystem::path& root, core::Seconds retention,
                                      const std::filesystem::path& homeFolder,
-                                     std::shared_ptr<const Calendar> calendar, std::size_t workers)
+                                     std::shared_ptr<const Calendar> calendar, std::size_t workers,
+                                     core::Clock clock)
     : root_(TranscriptScanner::standardize(root)), scanner_(root_, workers),
-      aggregator_(retention, ProjectRootResolver(homeFolder), std::move(calendar)) {}
+      aggregator_(retention, ProjectRootResolver(homeFolder), std::move(calendar)),
+      clock_(clock ? std::move(clock) : core::Clock(core::systemNow)) {}
 
 ScanSummary UsageHistoryStore::refresh() {
     std::lock_guard lock(mutex_);
-    return refreshLocked();
+    return refreshLocked(clock_());
 }
 
-ScanSummary UsageHistoryStore::refreshLocked() {
-    ScanSummary summary;
-    {
-        auto scan = scanner_.scan();
-        const auto read = static_cast<std::int64_t>(scan.entries.size());
-        const std::int64_t accepted = aggregator_.ingest(scan.entries);
-        summary = scan.summary;
-        summary.newEntries = accepted;
-        summary.duplicateLines = read - accepted;
+ScanSummary UsageHistoryStore::refreshLocked(core::Date now) {
+    // Each file's entries are folded in as soon as they are read, so a first scan never holds
+    // the whole tree's lines at once.
+    std::int64_t read = 0;
+    std::int64_t accepted = 0;
+    ScanSummary summary = scanner_.scan([&](std::vector<UsageEntry>& entries) {
+        read += static_cast<std::int64_t>(entries.size());
+        accepted += aggregator_.accept(entries);
+    });
+    // Entries dated after the refresh, and those of files that are gone, move no cut-off.
+    std::optional<core::Date> anchor = scanner_.newestEntry();
+    if (anchor && now < *anchor) {
+        anchor = now;
     }
+    aggregator_.endBatch(anchor);
+    summary.newEntries = accepted;
+    summary.duplicateLines = read - accepted;
     lastSummary_ = summary;
     return summary;
 }
@@ -47,7 +56,7 @@ UsageHistoryReport UsageHistoryStore::report(core::Date now) {
 
 UsageHistoryReport UsageHistoryStore::refreshAndReport(core::Date now) {
     std::lock_guard lock(mutex_);
-    refreshLocked();
+    refreshLocked(now);
     return aggregator_.report(now);
 }
 

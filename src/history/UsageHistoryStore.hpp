@@ -30,12 +30,15 @@ public:
     static std::filesystem::path defaultRoot(const core::EnvironmentLookup& environment,
                                              const std::filesystem::path& homeFolder);
 
-    // Nothing is read here. `retention` is how far back from the newest response the windows
-    // reach; `homeFolder` is never taken as a repository when projects are folded.
+    // Nothing is read here. `retention` is how far back the windows reach, counted from the
+    // newest response in the transcripts still there, or from the time of the refresh when that
+    // is earlier; `homeFolder` is never taken as a repository when projects are folded. `clock`
+    // gives the time of a refresh that is not given one.
     UsageHistoryStore(const std::filesystem::path& root, core::Seconds retention,
                       const std::filesystem::path& homeFolder,
                       std::shared_ptr<const Calendar> calendar = localCalendar(),
-                      std::size_t workers = TranscriptScanner::defaultWorkers());
+                      std::size_t workers = TranscriptScanner::defaultWorkers(),
+                      core::Clock clock = core::systemNow);
 
     // The projects folder, standardised.
     const std::filesystem::path& root() const { return root_; }
@@ -53,13 +56,14 @@ public:
     ScanSummary diagnostics() const;
 
 private:
-    ScanSummary refreshLocked();
+    ScanSummary refreshLocked(core::Date now);
 
     const std::filesystem::path root_;
     mutable std::mutex mutex_;
     TranscriptScanner scanner_;
     UsageHistoryAggregator aggregator_;
     ScanSummary lastSummary_;
+    core::Clock clock_;
 };
 
 } // namespace meterly::history

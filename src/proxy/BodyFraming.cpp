@@ -1,7 +1,11 @@
 #include "proxy/BodyFraming.hpp"
 
 #include "proxy/HeaderText.hpp"
+#include "proxy/ProxyError.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -9,9 +13,49 @@ namespace meterly::proxy {
 
 namespace {
 
-bool isChunked(const HTTPHeaders& headers) {
-    const auto coding = headers["Transfer-Encoding"];
-    return coding && text::lowercased(*coding).find("chunked") != std::string::npos;
+bool equalsIgnoringASCIICase(std::string_view text, std::string_view lower) {
+    return std::equal(text.begin(), text.end(), lower.begin(), lower.end(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
+}
+
+// Whether the last transfer coding of all Transfer-Encoding fields together is exactly
+// "chunked"; nullopt when the message has no such field.
+std::optional<bool> endsInChunked(const HTTPHeaders& headers) {
+    const auto fields = headers.values("Transfer-Encoding");
+    if (fields.empty()) {
+        return std::nullopt;
+    }
+    std::string_view last = fields.back();
+    if (const auto comma = last.rfind(','); comma != std::string_view::npos) {
+        last.remove_prefix(comma + 1);
+    }
+    return equalsIgnoringASCIICase(text::trimmed(last), "chunked");
+}
+
+// The length that every Content-Length field gives as one plain decimal number.
+struct DeclaredLength {
+    bool present = false;
+    // nullopt when a value is no such number, does not fit, or the fields disagree.
+    std::optional<std::int64_t> value;
+};
+
+DeclaredLength declaredLength(const HTTPHeaders& headers) {
+    const auto fields = headers.values("Content-Length");
+    DeclaredLength result{!fields.empty(), std::nullopt};
+    for (const auto& field : fields) {
+        const std::string_view digits = text::trimmed(field);
+        std::int64_t length = 0;
+        const auto* end = digits.data() + digits.size();
+        const auto [stop, error] = std::from_chars(digits.data(), end, length);
+        if (digits.empty() || digits.front() < '0' || digits.front() > '9' ||
+            error != std::errc{} || stop != end || (result.value && *result.value != length)) {
+            result.value.reset();
+            return result;
+        }
+        result.value = length;
+    }
+    return result;
 }
 
 bool sameMethod(std::string_view a, std::string_view b) {
@@ -21,17 +65,20 @@ bool sameMethod(std::string_view a, std::string_view b) {
 } // namespace
 
 BodyFraming BodyFraming::forRequest(const HTTPRequestHead& head) {
-    if (isChunked(head.headers())) {
+    if (const auto chunkedLast = endsInChunked(head.headers())) {
+        if (!*chunkedLast) {
+            throw ProxyError::invalidFraming();
+        }
         return chunked();
     }
-    if (const auto value = head.headers()["Content-Length"]) {
-        const auto length = text::parseInteger(text::trimmed(*value));
-        if (!length || *length < 1) {
-            return none();
-        }
-        return contentLength(*length);
+    const auto length = declaredLength(head.headers());
+    if (!length.present) {
+        return none();
     }
-    return none();
+    if (!length.value) {
+        throw ProxyError::invalidFraming();
+    }
+    return *length.value == 0 ? none() : contentLength(*length.value);
 }
 
 BodyFraming BodyFraming::forResponse(const HTTPResponseHead& head, std::string_view requestMethod) {
@@ -45,20 +92,15 @@ BodyFraming BodyFraming::forResponse(const HTTPResponseHead& head, std::string_v
     if (sameMethod(requestMethod, "CONNECT") && status >= 200 && status <= 299) {
         return none();
     }
-    if (isChunked(head.headers())) {
-        return chunked();
+    if (const auto chunkedLast = endsInChunked(head.headers())) {
+        // Other codings last leave no way to find the end but the close.
+        return *chunkedLast ? chunked() : untilClose();
     }
-    if (const auto value = head.headers()["Content-Length"]) {
-        const auto length = text::parseInteger(text::trimmed(*value));
-        if (!length) {
-            return untilClose();
-        }
-        if (*length < 1) {
-            return none();
-        }
-        return contentLength(*length);
+    const auto length = declaredLength(head.headers());
+    if (!length.value) {
+        return untilClose();
     }
-    return untilClose();
+    return *length.value == 0 ? none() : contentLength(*length.value);
 }
 
 std::ostream& operator<<(std::ostream& out, const BodyFraming& framing) {

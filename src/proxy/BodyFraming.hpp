@@ -26,7 +26,11 @@ public:
     static BodyFraming chunked() { return BodyFraming(Kind::chunked); }
     static BodyFraming untilClose() { return BodyFraming(Kind::untilClose); }
 
+    // Throws ProxyError::invalidFraming() when the request's body has no end that every reader
+    // would agree on: a Transfer-Encoding whose last coding is not "chunked", or Content-Length
+    // fields that are not all the same plain decimal number.
     static BodyFraming forRequest(const HTTPRequestHead& head);
+    // A response framed in such a way runs until the upstream closes.
     static BodyFraming forResponse(const HTTPResponseHead& head, std::string_view requestMethod);
 
     Kind kind() const { return kind_; }

@@ -53,6 +53,9 @@ bool isInterim(std::int64_t status) {
     return status >= 100 && status <= 199;
 }
 
+// Interim responses relayed in one exchange before the upstream is taken to be misbehaving.
+constexpr int maximumInterimResponses = 100;
+
 } // namespace
 
 ClientSession::ClientSession(std::shared_ptr<NetworkStream> client,
@@ -100,11 +103,14 @@ asio::awaitable<void> ClientSession::serve() {
 
     while (true) {
         std::optional<HTTPRequestHead> request;
+        std::optional<BodyFraming> framing;
         std::optional<ProxyFailure> failure;
         try {
             const Bytes head = co_await clientReader.readHead(
                 configuration_.maximumHeadSize, configuration_.clientHeadCompletionTimeout);
             request.emplace(HTTPHeadParser::parseRequest(head));
+            // A body whose end is in doubt is refused before anything of it is read.
+            framing = BodyFraming::forRequest(*request);
         } catch (...) {
             failure = ProxyFailure::from(std::current_exception());
         }
@@ -148,7 +154,7 @@ asio::awaitable<void> ClientSession::serve() {
             break;
         }
         case ProxyRoute::forward: {
-            const auto outcome = co_await forward(*request, clientReader);
+            const auto outcome = co_await forward(*request, *framing, clientReader);
             replied = outcome.relayed;
             upstreamKept = outcome.keepAlive;
             break;
@@ -178,9 +184,9 @@ asio::awaitable<void> ClientSession::replyGatewayError(ProxyFailure failure) {
 }
 
 asio::awaitable<ClientSession::ForwardOutcome>
-ClientSession::forward(const HTTPRequestHead& request, HTTPStreamReader& clientReader) {
+ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& requestFraming,
+                       HTTPStreamReader& clientReader) {
     constexpr ForwardOutcome abandoned{false, false};
-    const auto requestFraming = BodyFraming::forRequest(request);
     const auto headers = HeaderPolicy::upstreamHeaders(request.headers(),
                                                        configuration_.upstreamHost, requestFraming);
     std::string head = request.method() + " " + request.target() + " HTTP/1.1\r\n";
@@ -212,12 +218,16 @@ ClientSession::forward(const HTTPRequestHead& request, HTTPStreamReader& clientR
         co_return abandoned;
     }
 
+    int interimCount = 0;
     while (true) {
         std::optional<HTTPResponseHead> response;
         try {
             const Bytes responseHead =
                 co_await upstreamReader_->readHead(configuration_.maximumHeadSize, std::nullopt);
             response.emplace(HTTPHeadParser::parseResponse(responseHead));
+            if (isInterim(response->statusCode()) && ++interimCount > maximumInterimResponses) {
+                throw ProxyError::malformedHead();
+            }
         } catch (...) {
             failure = ProxyFailure::from(std::current_exception());
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Time.hpp"
+#include "proxy/BodyFraming.hpp"
 #include "proxy/HTTPRequestHead.hpp"
 #include "proxy/HTTPResponseHead.hpp"
 #include "proxy/HTTPStreamReader.hpp"
@@ -47,6 +48,7 @@ private:
     asio::awaitable<void> serve();
     asio::awaitable<void> write(const HTTPResponseHead& head, ByteView body);
     asio::awaitable<ForwardOutcome> forward(const HTTPRequestHead& request,
+                                            const BodyFraming& requestFraming,
                                             HTTPStreamReader& clientReader);
     asio::awaitable<void> replyGatewayError(ProxyFailure failure);
     asio::awaitable<void> sendHeadUpstream(ByteView head);

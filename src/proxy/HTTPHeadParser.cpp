@@ -3,6 +3,7 @@
 #include "proxy/HeaderText.hpp"
 #include "proxy/ProxyError.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -13,11 +14,34 @@ namespace {
 constexpr std::uint8_t CR = '\r';
 constexpr std::uint8_t LF = '\n';
 
-std::string decode(ByteView head) {
-    if (text::isValidUTF8(head)) {
-        return std::string(asText(head));
+// The head's bytes as they are: names and values are relayed byte for byte, whatever their
+// encoding. A NUL, or a CR that does not start a CR LF, would be read one way here and another
+// way by the next hop, so either refuses the head.
+std::string checkedText(ByteView head) {
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if (head[i] == 0 || (head[i] == CR && (i + 1 == head.size() || head[i + 1] != LF))) {
+            throw ProxyError::malformedHead();
+        }
     }
-    return text::latin1ToUTF8(head);
+    return std::string(asText(head));
+}
+
+// Field names hold no whitespace and no control characters: a name such as
+// "Content-Length " would otherwise name a framing field to one reader and not to another.
+bool isValidName(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte != 0x7F;
+    });
+}
+
+// Exactly three digits, 100 to 999.
+std::optional<std::int64_t> statusCode(std::string_view code) {
+    if (code.size() != 3 || code[0] < '1' || code[0] > '9' ||
+        !std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
 }
 
 // The text cut at every LF after each CR LF became a single LF; empty lines are kept.
@@ -62,10 +86,10 @@ std::optional<std::size_t> HTTPHeadParser::endOfHead(ByteView bytes, std::ptrdif
     return std::nullopt;
 }
 
-std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head) {
-    const std::string decoded = decode(head);
+std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool isResponse) {
+    const std::string raw = checkedText(head);
     std::string storage;
-    std::vector<std::string_view> all = lines(decoded, storage);
+    std::vector<std::string_view> all = lines(raw, storage);
     while (!all.empty() && all.back().empty()) {
         all.pop_back();
     }
@@ -91,17 +115,27 @@ std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head) {
             continue;
         }
         const auto colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) {
+        if (colon == std::string_view::npos) {
             throw ProxyError::malformedHead();
         }
-        fields.emplace_back(std::string(line.substr(0, colon)),
-                            std::string(text::trimmed(line.substr(colon + 1))));
+        std::string_view name = line.substr(0, colon);
+        if (isResponse) {
+            // Whitespace between a response's field name and its colon is removed before the
+            // field goes on; in a request it refuses the head.
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
+                name.remove_suffix(1);
+            }
+        }
+        if (!isValidName(name)) {
+            throw ProxyError::malformedHead();
+        }
+        fields.emplace_back(std::string(name), std::string(text::trimmed(line.substr(colon + 1))));
     }
     return {std::string(all.front()), HTTPHeaders(std::move(fields))};
 }
 
 HTTPRequestHead HTTPHeadParser::parseRequest(ByteView head) {
-    auto [startLine, headers] = split(head);
+    auto [startLine, headers] = split(head, false);
     std::vector<std::string> pieces;
     std::string_view rest = startLine;
     while (pieces.size() < 3 && !rest.empty()) {
@@ -122,7 +156,7 @@ HTTPRequestHead HTTPHeadParser::parseRequest(ByteView head) {
 }
 
 HTTPResponseHead HTTPHeadParser::parseResponse(ByteView head) {
-    auto [startLine, headers] = split(head);
+    auto [startLine, headers] = split(head, true);
     const std::string_view line = startLine;
     const auto firstSpace = line.find(' ');
     if (firstSpace == std::string_view::npos) {
@@ -135,12 +169,11 @@ HTTPResponseHead HTTPHeadParser::parseResponse(ByteView head) {
     const std::string_view reason = secondSpace == std::string_view::npos
                                         ? std::string_view{}
                                         : afterVersion.substr(secondSpace + 1);
-    const auto statusCode = text::parseInteger(code);
-    if (!statusCode) {
+    const auto status = statusCode(code);
+    if (!status) {
         throw ProxyError::malformedHead();
     }
-    return HTTPResponseHead(std::string(version), *statusCode, std::string(reason),
-                            std::move(headers));
+    return HTTPResponseHead(std::string(version), *status, std::string(reason), std::move(headers));
 }
 
 } // namespace meterly::proxy

@@ -22,12 +22,15 @@ public:
     // counts as 0); nullopt while the bytes hold no complete head.
     static std::optional<std::size_t> endOfHead(ByteView bytes, std::ptrdiff_t from = 0);
 
-    // The head's bytes may or may not include the blank line that ends it.
+    // The head's bytes may or may not include the blank line that ends it. Names, values and the
+    // start line keep their bytes as received. A head holding a NUL or a bare CR, or a field name
+    // with whitespace or a control character in it, is refused; so is a status code that is not
+    // three digits from 100 to 999.
     static HTTPRequestHead parseRequest(ByteView head);
     static HTTPResponseHead parseResponse(ByteView head);
 
 private:
-    static std::pair<std::string, HTTPHeaders> split(ByteView head);
+    static std::pair<std::string, HTTPHeaders> split(ByteView head, bool isResponse);
 };
 
 } // namespace meterly::proxy

@@ -72,6 +72,9 @@ asio::awaitable<Bytes> HTTPStreamReader::readHead(std::size_t maximumSize,
             const auto end =
                 HTTPHeadParser::endOfHead(buffered(), static_cast<std::ptrdiff_t>(searchFrom));
             if (end) {
+                if (*end > maximumSize) {
+                    throw ProxyError::headTooLarge();
+                }
                 co_return take(*end);
             }
         }

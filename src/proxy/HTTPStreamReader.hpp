@@ -28,10 +28,11 @@ public:
                      Now now = std::chrono::steady_clock::now);
 
     // The next message head, its blank line included; the bytes after it stay buffered. Throws
-    // ProxyError::headTooLarge() once more than `maximumSize` bytes are buffered without a
-    // complete head, ProxyError::timedOut() when a receive exceeds its limit or the head is not
-    // complete within `completionTimeout` of its first bytes, ProxyError::malformedHead() when
-    // the stream ends inside a head and ProxyError::peerClosed() when it ends before one.
+    // ProxyError::headTooLarge() when the head, blank line included, is longer than
+    // `maximumSize` bytes (known once more than that are buffered without its end),
+    // ProxyError::timedOut() when a receive exceeds its limit or the head is not complete within
+    // `completionTimeout` of its first bytes, ProxyError::malformedHead() when the stream ends
+    // inside a head and ProxyError::peerClosed() when it ends before one.
     asio::awaitable<Bytes> readHead(std::size_t maximumSize,
                                     std::optional<ProxyDuration> completionTimeout);
 

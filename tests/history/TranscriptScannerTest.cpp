@@ -2,6 +2,7 @@
 
 #include "support/TempDir.hpp"
 
+#include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -154,13 +155,64 @@ TEST_F(TranscriptScannerTest, ReadingSideBySideGivesTheSameResultAsInTurn) {
     }
     TranscriptScanner inTurn(root(), 1);
     TranscriptScanner sideBySide(root(), 4);
+    TranscriptScanner fileByFile(root(), 4);
     for (int round = 0; round < 2; ++round) {
         const auto a = inTurn.scan();
         const auto b = sideBySide.scan();
         EXPECT_EQ(a.entries, b.entries);
         EXPECT_EQ(a.summary, b.summary);
+
+        // Handed over one file at a time, in path order, never two at once.
+        std::vector<UsageEntry> handed;
+        std::atomic<int> inSink{0};
+        int calls = 0;
+        const auto summary = fileByFile.scan([&](std::vector<UsageEntry>& entries) {
+            EXPECT_EQ(inSink.fetch_add(1), 0);
+            ++calls;
+            EXPECT_FALSE(entries.empty());
+            handed.insert(handed.end(), entries.begin(), entries.end());
+            inSink.fetch_sub(1);
+        });
+        EXPECT_EQ(handed, a.entries);
+        EXPECT_EQ(summary, a.summary);
+        EXPECT_GT(calls, round == 0 ? 40 : 0);
+        EXPECT_LE(calls, a.summary.filesWithNewData);
         append(root() / "p3/f4.jsonl", assistant("late") + kUser);
     }
+}
+
+TEST_F(TranscriptScannerTest, NewestEntryOfTheFilesThatAreThere) {
+    const auto at = [](const std::string& id, const std::string& time) {
+        return R"({"type":"assistant","timestamp":")" + time +
+               R"(","sessionId":"s",)"
+               R"("message":{"id":")" +
+               id + R"(","usage":{"input_tokens":1}}})" + "\n";
+    };
+    std::filesystem::remove_all(root());
+    dir_.write("root/p/old.jsonl", at("o1", "2025-06-01T00:00:00Z") + kUser);
+    dir_.write("root/p/new.jsonl", at("n1", "2025-06-03T00:00:00Z"));
+    dir_.write("root/q/none.jsonl", kUser);
+    constexpr core::Date june1 = 1748736000;
+    constexpr core::Date day = 86400;
+
+    TranscriptScanner scanner(root(), 2);
+    EXPECT_EQ(scanner.newestEntry(), std::nullopt);
+    scanner.scan();
+    EXPECT_EQ(scanner.newestEntry(), june1 + 2 * day);
+    // Known from earlier reads while nothing new comes.
+    append(root() / "p/old.jsonl", at("o2", "2025-06-02T00:00:00Z"));
+    scanner.scan();
+    EXPECT_EQ(scanner.newestEntry(), june1 + 2 * day);
+    // A file that is gone no longer counts; nor does what a replaced file held.
+    std::filesystem::remove(root() / "p/new.jsonl");
+    scanner.scan();
+    EXPECT_EQ(scanner.newestEntry(), june1 + day);
+    dir_.write("root/p/old.jsonl", at("o3", "2025-05-01T00:00:00Z"));
+    scanner.scan();
+    EXPECT_EQ(scanner.newestEntry(), june1 - 31 * day);
+    std::filesystem::remove_all(root());
+    scanner.scan();
+    EXPECT_EQ(scanner.newestEntry(), std::nullopt);
 }
 
 struct ProjectCase {

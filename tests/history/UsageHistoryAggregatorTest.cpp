@@ -64,6 +64,37 @@ TEST_F(UsageHistoryAggregatorTest, RetentionCountsBackFromTheNewestEntry) {
     EXPECT_FALSE(history.windowUsage(day40 - thirtyDays, day40).isTruncated);
 }
 
+TEST_F(UsageHistoryAggregatorTest, EntriesDatedAfterNowDoNotMoveTheCutOff) {
+    auto history = make();
+    history.ingest({makeEntry("week-old", june1 - 7 * day, 1), makeEntry("recent", june1 - hour, 2),
+                    makeEntry("future", june1 + 60 * day, 4)},
+                   june1);
+    EXPECT_EQ(history.retainedCount(), 3u);
+    EXPECT_EQ(history.horizon(), june1 - 7 * day);
+    const auto report = history.report(june1);
+    EXPECT_EQ(report.lastFiveHours.usage.inputTokens, 2);
+    EXPECT_EQ(report.lastSevenDays.usage.inputTokens, 3);
+
+    // Counted back from `now` all the same once the newest entry is older than the retention.
+    history.ingest({}, june1 + 40 * day);
+    EXPECT_EQ(history.retainedCount(), 1u);
+    EXPECT_EQ(history.horizon(), june1 + 60 * day);
+}
+
+TEST_F(UsageHistoryAggregatorTest, ABatchInPartsEndsWithTheAnchorItIsGiven) {
+    auto history = make();
+    EXPECT_EQ(history.accept({makeEntry("a", june1 - 40 * day, 1), makeEntry("b", june1, 2)}), 2);
+    EXPECT_EQ(history.accept({makeEntry("b", june1, 2), makeEntry("c", june1 + day, 4)}), 1);
+    // Accepted, not yet in the windows.
+    EXPECT_EQ(history.windowUsage(june1 - 50 * day, june1 + day).responseCount, 0);
+    history.endBatch(std::nullopt);
+    EXPECT_EQ(history.retainedCount(), 3u);
+    history.endBatch(june1);
+    EXPECT_EQ(history.retainedCount(), 2u);
+    EXPECT_EQ(history.horizon(), june1);
+    EXPECT_EQ(history.report(june1 + day).total.inputTokens, 7);
+}
+
 TEST_F(UsageHistoryAggregatorTest, RetentionsThatCannotBeCountedAreClamped) {
     struct Case {
         core::Seconds retention;

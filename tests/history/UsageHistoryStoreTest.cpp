@@ -140,6 +140,36 @@ TEST_F(UsageHistoryStoreTest, SpansThatCannotBeCounted) {
     EXPECT_TRUE(everything.isTruncated);
 }
 
+TEST_F(UsageHistoryStoreTest, ALineDatedInTheFutureLeavesTheWindowsAlone) {
+    append(projects() / "app/session.jsonl", assistantLine("m1", "2026-06-01T11:00:00Z", 10) +
+                                                 assistantLine("m2", "2026-05-30T11:00:00Z", 20));
+    fs::create_directories(projects() / "odd");
+    const auto future = projects() / "odd/future.jsonl";
+    append(future, assistantLine("f1", "2026-07-20T12:00:00Z", 1000));
+    // The clock stops at noon, before the line's date.
+    UsageHistoryStore store(projects(), 2592000, tmp.path() / "home",
+                            std::make_shared<FixedOffsetCalendar>(), 2, [] { return noon; });
+
+    const auto expectWindows = [&](const UsageHistoryReport& report) {
+        EXPECT_EQ(report.lastFiveHours.usage.inputTokens, 10);
+        EXPECT_EQ(report.today.usage.inputTokens, 10);
+        EXPECT_EQ(report.lastSevenDays.usage.inputTokens, 30);
+        EXPECT_EQ(store.usage(2592000, noon).usage.inputTokens, 30);
+    };
+    auto report = store.refreshAndReport(noon);
+    expectWindows(report);
+    EXPECT_EQ(report.total.inputTokens, 1030);
+
+    // Once the file is gone the windows stay as they are.
+    fs::remove(future);
+    expectWindows(store.refreshAndReport(noon));
+
+    // A line dated in the future again, read by a refresh that takes its time from the clock.
+    append(future, assistantLine("f2", "2026-08-20T12:00:00Z", 1000));
+    store.refresh();
+    expectWindows(store.report(noon));
+}
+
 TEST_F(UsageHistoryStoreTest, MissingProjectsFolderGivesAnEmptyHistory) {
     fs::remove_all(tmp.path() / "config");
     auto store = makeStore();

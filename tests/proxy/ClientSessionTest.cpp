@@ -13,6 +13,7 @@ namespace meterly::proxy {
 namespace {
 
 using namespace testing;
+using namespace std::string_literals;
 
 const std::string badRequestBody =
     R"({"type":"error","error":{"type":"invalid_request_error","message":"Meterly proxy: malformed HTTP request"}})";
@@ -226,6 +227,130 @@ TEST(ClientSessionTest, UnusableRequestHeadsGetTheFixedBadRequest) {
         EXPECT_EQ(proxy.log().count("client error: " + c.failure), 1U);
         EXPECT_TRUE(proxy.upstream().requests().empty());
     }
+}
+
+TEST(ClientSessionTest, RequestsWhoseFramingIsInDoubtGetTheFixedBadRequest) {
+    struct Case {
+        std::string name;
+        std::string fields;
+        std::string failure;
+    };
+    const std::string malformed = "malformed HTTP message";
+    const std::string framing = "invalid message framing";
+    const Case cases[] = {
+        {"space before colon, chunked", "Transfer-Encoding : chunked\r\n", malformed},
+        {"space before colon, length", "Content-Length : 30\r\n", malformed},
+        {"length list", "Content-Length: 5, 5\r\n", framing},
+        {"negative length", "Content-Length: -5\r\n", framing},
+        {"twenty digits", "Content-Length: 99999999999999999999\r\n", framing},
+        {"two lengths", "Content-Length: 5\r\nContent-Length: 30\r\n", framing},
+        {"gzip alone", "Transfer-Encoding: gzip\r\n", framing},
+        {"chunked inside a word", "Transfer-Encoding: xchunkedx\r\n", framing},
+        {"bare CR", "X-A: one\rX-B: two\r\n", malformed},
+        {"NUL", "X-A: one\0two\r\n"s, malformed},
+        {"head over the limit", "X-Big: " + std::string(80000, 'a') + "\r\n",
+         "HTTP head too large"},
+    };
+    // A body that would be read as a request of its own if the head were taken at its word.
+    const std::string body = "GET /smuggled HTTP/1.1\r\nHost: x\r\n\r\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProxyHarness proxy;
+        TestClient client(proxy.port());
+        client.send("POST /v1/messages HTTP/1.1\r\nHost: x\r\n" + c.fields + "\r\n" + body);
+        EXPECT_EQ(client.readToEnd(), badRequestReply);
+        EXPECT_TRUE(proxy.log().waitFor("client disconnected"));
+        EXPECT_EQ(proxy.log().count("client error: " + c.failure), 1U)
+            << ::testing::PrintToString(proxy.log().lines());
+        EXPECT_TRUE(proxy.upstream().requests().empty());
+    }
+}
+
+TEST(ClientSessionTest, HeaderBytesGoUpstreamUnchanged) {
+    ProxyHarness proxy;
+    TestClient client(proxy.port());
+    client.send("GET / HTTP/1.1\r\nX-Latin: caf\xE9\r\nX-Utf8: caf\xC3\xA9\r\n\r\n");
+    ASSERT_TRUE(client.readResponse());
+    const auto requests = proxy.upstream().requests();
+    ASSERT_EQ(requests.size(), 1U);
+    EXPECT_EQ(requests[0].field("X-Latin"), "caf\xE9");
+    EXPECT_EQ(requests[0].field("X-Utf8"), "caf\xC3\xA9");
+}
+
+TEST(ClientSessionTest, UpstreamResponsesThatBreakTheRulesGetABadGateway) {
+    struct Case {
+        std::string name;
+        std::string reply;
+        std::string failure;
+    };
+    const Case cases[] = {
+        {"status -1", "HTTP/1.1 -1 Odd\r\nContent-Length: 0\r\n\r\n", "malformed HTTP message"},
+        {"status 0", "HTTP/1.1 0 Odd\r\nContent-Length: 0\r\n\r\n", "malformed HTTP message"},
+        {"status 1000", "HTTP/1.1 1000 Odd\r\nContent-Length: 0\r\n\r\n", "malformed HTTP message"},
+        {"status 99999999999", "HTTP/1.1 99999999999 Odd\r\nContent-Length: 0\r\n\r\n",
+         "malformed HTTP message"},
+        {"bare CR", "HTTP/1.1 200 OK\r\nX-A: one\rSet-Cookie: x\r\nContent-Length: 0\r\n\r\n",
+         "malformed HTTP message"},
+        {"NUL", "HTTP/1.1 200 OK\r\nX-A: \0\r\nContent-Length: 0\r\n\r\n"s,
+         "malformed HTTP message"},
+        {"head over the limit",
+         "HTTP/1.1 200 OK\r\nX-Big: " + std::string(80000, 'a') + "\r\nContent-Length: 0\r\n\r\n",
+         "HTTP head too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProxyHarness proxy;
+        proxy.setResponder(
+            [&](UpstreamConnection& connection, const HTTPMessage&) { connection.write(c.reply); });
+        TestClient client(proxy.port());
+        client.send(simplePost);
+        expectGatewayReply(client, 502, c.failure);
+        EXPECT_EQ(proxy.log().count("upstream failed: " + c.failure), 1U);
+        for (const auto& line : proxy.log().lines()) {
+            EXPECT_FALSE(line.starts_with("response status")) << line;
+        }
+    }
+}
+
+TEST(ClientSessionTest, EndlessInterimResponsesEndInABadGateway) {
+    ProxyHarness proxy;
+    proxy.setResponder([](UpstreamConnection& connection, const HTTPMessage&) {
+        std::string replies;
+        for (int i = 0; i < 1000; ++i) {
+            replies += responseHead(102, "Processing", {});
+        }
+        connection.write(replies + cannedResponse(200, "OK", {}, "late"));
+    });
+    TestClient client(proxy.port());
+    client.send(simplePost);
+    int interim = 0;
+    std::optional<HTTPMessage> response;
+    while ((response = client.readResponse()) && response->status() == 102) {
+        ++interim;
+    }
+    ASSERT_TRUE(response);
+    EXPECT_EQ(interim, 100);
+    EXPECT_EQ(response->status(), 502);
+    EXPECT_TRUE(client.closedByPeer());
+    EXPECT_EQ(proxy.log().count("response status 102"), 100U);
+}
+
+TEST(ClientSessionTest, ResponsesWhoseCodingsDoNotEndInChunkedRunUntilClose) {
+    ProxyHarness proxy;
+    proxy.setResponder([](UpstreamConnection& connection, const HTTPMessage&) {
+        connection.write(
+            responseHead(200, "OK", {{"Transfer-Encoding", "xchunkedx"}, {"Content-Length", "3"}}) +
+            "0\r\n\r\nall of it");
+        connection.close();
+    });
+    TestClient client(proxy.port());
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    auto response = client.readResponse();
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->field("Connection"), "close");
+    EXPECT_EQ(response->field("Transfer-Encoding"), std::nullopt);
+    EXPECT_EQ(response->body, "0\r\n\r\nall of it");
+    EXPECT_TRUE(client.closedByPeer());
 }
 
 TEST(ClientSessionTest, SlowOrSilentClientsTimeOut) {

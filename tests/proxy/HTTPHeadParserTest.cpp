@@ -81,10 +81,8 @@ TEST(HTTPHeadParserTest, StatusLine) {
         {"HTTP/1.1 200 OK", 200, "OK"},
         {"HTTP/1.1 204", 204, ""},
         {"HTTP/1.1 429 Too Many  Requests ", 429, "Too Many  Requests "},
-        {"HTTP/1.1 +200 OK", 200, "OK"},
-        {"HTTP/1.1 -1 odd", -1, "odd"},
-        {"HTTP/1.1 9223372036854775807 max", INT64_MAX, "max"},
-        {"HTTP/1.1 -9223372036854775808 min", INT64_MIN, "min"},
+        {"HTTP/1.1 100 Continue", 100, "Continue"},
+        {"HTTP/1.1 999 odd", 999, "odd"},
     };
     for (const auto& c : cases) {
         const auto head =
@@ -93,9 +91,13 @@ TEST(HTTPHeadParserTest, StatusLine) {
         EXPECT_EQ(head.statusCode(), c.code) << c.line;
         EXPECT_EQ(head.reasonPhrase(), c.reason) << c.line;
     }
+    // The code is exactly three digits, 100 to 999.
     for (std::string_view line :
          {"HTTP/1.1", "HTTP/1.1  200 OK", "HTTP/1.1 2x0 OK", "HTTP/1.1 + OK", "HTTP/1.1 +-2 OK",
-          "HTTP/1.1 9223372036854775808 OK", "HTTP/1.1 0x10 OK", "HTTP/1.1 200\tOK"}) {
+          "HTTP/1.1 9223372036854775808 OK", "HTTP/1.1 0x10 OK", "HTTP/1.1 200\tOK",
+          "HTTP/1.1 +200 OK", "HTTP/1.1 -1 odd", "HTTP/1.1 0 zero", "HTTP/1.1 000 zero",
+          "HTTP/1.1 099 low", "HTTP/1.1 1000 high", "HTTP/1.1 99999999999 huge",
+          "HTTP/1.1 -9223372036854775808 min"}) {
         expectMalformed(HTTPHeadParser::parseResponse, std::string(line) + "\r\n\r\n");
     }
 }
@@ -105,7 +107,6 @@ TEST(HTTPHeadParserTest, HeaderLines) {
                                                            "X-Folded: one\r\n"
                                                            " \t two \r\n"
                                                            "\tthree\r\n"
-                                                           "Spaced : kept\r\n"
                                                            "Empty:\r\n"
                                                            "Trim: \t value\twith inner \t \r\n"
                                                            "Colon: a:b\r\n"
@@ -113,31 +114,57 @@ TEST(HTTPHeadParserTest, HeaderLines) {
                                                            " value\r\n"
                                                            "\r\n"));
     EXPECT_EQ(head.headers(), HTTPHeaders({{"X-Folded", "one two three"},
-                                           {"Spaced ", "kept"},
                                            {"Empty", ""},
                                            {"Trim", "value\twith inner"},
                                            {"Colon", "a:b"},
                                            // The joining space stays after an empty value.
                                            {"Late", " value"}}));
-    EXPECT_FALSE(head.headers().contains("Spaced"));
 }
 
-TEST(HTTPHeadParserTest, TrimsUnicodeSpaceSeparatorsButNotLineBreaks) {
-    // U+3000 ideographic space before, U+00A0 no-break space after; a lone CR stays in the value.
-    const auto head = HTTPHeadParser::parseRequest(
-        asBytes("GET / HTTP/1.1\r\nA: \xE3\x80\x80x\xC2\xA0\r\nB: y\r\r\n\r\n"));
-    EXPECT_EQ(head.headers()["A"], "x");
-    EXPECT_EQ(head.headers()["B"], "y\r");
-}
-
-TEST(HTTPHeadParserTest, InvalidUTF8IsReadAsLatin1) {
+TEST(HTTPHeadParserTest, TrimsUnicodeSpaceSeparators) {
+    // U+3000 ideographic space before, U+00A0 no-break space after.
     const auto head =
-        HTTPHeadParser::parseRequest(asBytes("GET / HTTP/1.1\r\nX-Name: caf\xE9\r\n\r\n"));
-    EXPECT_EQ(head.headers()["x-name"], "caf\xC3\xA9");
-    // Well-formed UTF-8 is kept as it is.
-    const auto utf8 =
-        HTTPHeadParser::parseRequest(asBytes("GET / HTTP/1.1\r\nX-Name: caf\xC3\xA9\r\n\r\n"));
-    EXPECT_EQ(utf8.headers()["x-name"], "caf\xC3\xA9");
+        HTTPHeadParser::parseRequest(asBytes("GET / HTTP/1.1\r\nA: \xE3\x80\x80x\xC2\xA0\r\n\r\n"));
+    EXPECT_EQ(head.headers()["A"], "x");
+}
+
+TEST(HTTPHeadParserTest, HeaderBytesAreKeptAsReceived) {
+    // Bytes that are not UTF-8 (Latin-1 here) are neither rejected nor re-encoded.
+    const auto head = HTTPHeadParser::parseRequest(
+        asBytes("GET /caf\xE9 HTTP/1.1\r\nX-Name: caf\xE9\r\nX-Utf8: caf\xC3\xA9\r\n\r\n"));
+    EXPECT_EQ(head.target(), "/caf\xE9");
+    EXPECT_EQ(head.headers()["x-name"], "caf\xE9");
+    EXPECT_EQ(head.headers()["x-utf8"], "caf\xC3\xA9");
+    EXPECT_EQ(text(head.serialized()),
+              "GET /caf\xE9 HTTP/1.1\r\nX-Name: caf\xE9\r\nX-Utf8: caf\xC3\xA9\r\n\r\n");
+}
+
+TEST(HTTPHeadParserTest, RefusesWhitespaceInNamesAndBareCROrNUL) {
+    using namespace std::string_literals;
+    for (const std::string& field : {
+             "Transfer-Encoding : chunked"s,
+             "Content-Length\t: 30"s,
+             "Two Words: x"s,
+             "A: y\rB: z"s,
+             "A\rB: z"s,
+             "A: y\r"s,
+             "A: x\0y"s,
+             "A\0: x"s,
+         }) {
+        const std::string head = "GET / HTTP/1.1\r\n" + field + "\r\n\r\n";
+        expectMalformed(HTTPHeadParser::parseRequest, head);
+    }
+    // A bare CR or a NUL in the start line is refused as well.
+    expectMalformed(HTTPHeadParser::parseRequest, "GET /a\rb HTTP/1.1\r\n\r\n"s);
+    expectMalformed(HTTPHeadParser::parseRequest, "GET /a\0b HTTP/1.1\r\n\r\n"s);
+    expectMalformed(HTTPHeadParser::parseResponse, "HTTP/1.1 200 OK\r\nA: y\rB: z\r\n\r\n"s);
+    expectMalformed(HTTPHeadParser::parseResponse, "HTTP/1.1 200 OK\r\nA: \0\r\n\r\n"s);
+    expectMalformed(HTTPHeadParser::parseResponse, "HTTP/1.1 200 OK\r\nTwo Words: x\r\n\r\n"s);
+
+    // In a response the whitespace between name and colon is removed before it goes on.
+    const auto response =
+        HTTPHeadParser::parseResponse(asBytes("HTTP/1.1 200 OK\r\nContent-Length \t: 5\r\n\r\n"));
+    EXPECT_EQ(response.headers(), HTTPHeaders({{"Content-Length", "5"}}));
 }
 
 TEST(HTTPHeadParserTest, RejectsMalformedHeads) {
@@ -179,10 +206,6 @@ TEST(HTTPHeadParserTest, RendersHeads) {
               "HTTP/1.1 204\r\nA: 1\r\n\r\n");
     EXPECT_EQ(text(HTTPResponseHead("HTTP/1.1", 200, "OK", {}).serialized()),
               "HTTP/1.1 200 OK\r\n\r\n");
-    // A parsed code written with "+" renders in plain decimal.
-    EXPECT_EQ(
-        text(HTTPHeadParser::parseResponse(asBytes("HTTP/1.1 +404 Not Found\n\n")).serialized()),
-        "HTTP/1.1 404 Not Found\r\n\r\n");
 }
 
 } // namespace

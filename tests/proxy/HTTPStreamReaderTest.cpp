@@ -168,10 +168,20 @@ TEST(HTTPStreamReaderTest, HeadSizeLimit) {
     EXPECT_EQ(f.headError(30s, 16), ProxyError::headTooLarge());
     EXPECT_EQ(f.source->receives(), 2);
 
-    // A head whose end arrives in the receive that carries it past the limit is still returned.
+    // A head whose end arrives in the receive that carries it past the limit is refused too,
+    // whether it came in pieces or in one receive.
     ReaderFixture g;
     g.source->then("GET / HTTP/1.1\r\n").then("A: 123456789\r\n\r\n");
-    EXPECT_EQ(g.head(30s, 16), "GET / HTTP/1.1\r\nA: 123456789\r\n\r\n");
+    EXPECT_EQ(g.headError(30s, 16), ProxyError::headTooLarge());
+    ReaderFixture h;
+    h.source->then("GET / HTTP/1.1\r\nA: 1\r\n\r\n");
+    EXPECT_EQ(h.headError(30s, 23), ProxyError::headTooLarge());
+
+    // A head of exactly the limit, blank line included, is returned with the bytes after it kept.
+    ReaderFixture e;
+    e.source->then("GET / HTTP/1.1\r\nA: 1\r\n\r\nbody");
+    EXPECT_EQ(e.head(30s, 24), "GET / HTTP/1.1\r\nA: 1\r\n\r\n");
+    EXPECT_EQ(e.reader.bufferedCount(), 4U);
 }
 
 TEST(HTTPStreamReaderTest, BodyPiecesAndPushBack) {
