@@ -1,10 +1,11 @@
 #include "config/ProxyHealthProbe.hpp"
 
+#include "net/CurlGlobal.hpp"
+
 #include <chrono>
 #include <cmath>
 #include <curl/curl.h>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace meterly::config {
@@ -12,11 +13,6 @@ namespace meterly::config {
 namespace {
 
 constexpr long requestTimeoutMilliseconds = 2000;
-
-void ensureCurlInitialised() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::size_t discardBody(char*, std::size_t size, std::size_t count, void*) {
     return size * count;
@@ -45,7 +41,7 @@ int ProxyHealthProbe::budgetSeconds() const {
 }
 
 bool ProxyHealthProbe::answersOnce() const {
-    ensureCurlInitialised();
+    net::CurlGlobal::initialise();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
         return false;

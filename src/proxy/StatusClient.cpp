@@ -1,5 +1,6 @@
 #include "proxy/StatusClient.hpp"
 
+#include "net/CurlGlobal.hpp"
 #include "proxy/ProxyRoute.hpp"
 
 #include <chrono>
@@ -7,7 +8,6 @@
 #include <curl/curl.h>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 
 namespace meterly::proxy {
@@ -19,11 +19,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How often a reading in progress looks at its cancellation token.
 constexpr int pollSliceMilliseconds = 20;
-
-void initialiseCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 struct Transfer {
     std::string body;
@@ -177,7 +172,7 @@ std::optional<ProxyStatusReport> StatusClient::decode(std::string_view body) {
 }
 
 ProxyStatusReport StatusClient::fetch(const core::CancellationToken* cancellation) const {
-    initialiseCurlOnce();
+    net::CurlGlobal::initialise();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi) {
