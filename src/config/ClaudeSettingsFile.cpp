@@ -7,9 +7,9 @@
 #include "config/JSONWriter.hpp"
 #include "config/URLComponents.hpp"
 #include "config/UTF8.hpp"
+#include "core/AsciiText.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <system_error>
 #include <unistd.h>
@@ -25,12 +25,6 @@ constexpr mode_t newFileMode = 0600;
 
 std::string systemDescription(const std::system_error& error) {
     return error.code().message();
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -212,7 +206,7 @@ bool ClaudeSettingsFile::isLoopbackURL(std::string_view text) {
     while (!host.empty() && (host.back() == '[' || host.back() == ']')) {
         host.remove_suffix(1);
     }
-    const std::string name = lowercased(std::string(host));
+    const std::string name = core::ascii::lowercased(host);
     if (name == "localhost" || name == "::1") {
         return true;
     }

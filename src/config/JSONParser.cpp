@@ -1,6 +1,7 @@
 #include "config/JSONParser.hpp"
 
 #include "config/UTF8.hpp"
+#include "core/AsciiText.hpp"
 
 #include <cstdint>
 #include <utility>
@@ -240,18 +241,11 @@ private:
         }
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i) {
-            const char c = peek();
-            std::uint32_t digit = 0;
-            if (c >= '0' && c <= '9') {
-                digit = static_cast<std::uint32_t>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                digit = static_cast<std::uint32_t>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                digit = static_cast<std::uint32_t>(c - 'A' + 10);
-            } else {
+            const int digit = core::ascii::hexDigitValue(peek());
+            if (digit < 0) {
                 fail("non-hex digit in \\u escape");
             }
-            value = value * 16 + digit;
+            value = value * 16 + static_cast<std::uint32_t>(digit);
             ++position_;
         }
         return value;

@@ -1,6 +1,7 @@
 #include "config/ProcessRunner.hpp"
 
 #include "config/UTF8.hpp"
+#include "core/AsciiText.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -87,10 +88,6 @@ private:
 
 CommandResult startFailure(int error) {
     return CommandResult{-1, std::string("cannot start the program: ") + std::strerror(error)};
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 } // namespace
@@ -204,15 +201,7 @@ CommandResult PosixProcessRunner::run(const std::string& program,
 }
 
 std::string trimWhitespace(std::string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && isSpace(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && isSpace(text[end - 1])) {
-        --end;
-    }
-    return std::string(text.substr(begin, end - begin));
+    return std::string(core::ascii::trimmed(text));
 }
 
 } // namespace meterly::config

@@ -1,5 +1,7 @@
 #include "config/SystemdUnitFile.hpp"
 
+#include "core/AsciiText.hpp"
+
 #include <cstdio>
 
 namespace meterly::config {
@@ -15,13 +17,7 @@ bool isControl(unsigned char c) {
 }
 
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return core::ascii::trimmed(text, isBlank);
 }
 
 // One word of a command line in double quotes: C escapes for the quote, the backslash and
@@ -102,19 +98,6 @@ bool isVariableName(std::string_view name) {
     return true;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Reads one backslash escape starting after the backslash at `i`; false when it is none systemd
 // would accept in a command line.
 bool readEscape(std::string_view text, std::size_t& i, std::string& word) {
@@ -156,8 +139,8 @@ bool readEscape(std::string_view text, std::size_t& i, std::string& word) {
         if (i + 2 > text.size()) {
             return false;
         }
-        int high = hexValue(text[i]);
-        int low = hexValue(text[i + 1]);
+        int high = core::ascii::hexDigitValue(text[i]);
+        int low = core::ascii::hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0 || (high == 0 && low == 0)) {
             return false;
         }

@@ -1,5 +1,7 @@
 #include "config/URLComponents.hpp"
 
+#include "core/AsciiText.hpp"
+
 namespace meterly::config {
 
 namespace {
@@ -9,9 +11,6 @@ bool isAlpha(char c) {
 }
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-bool isHex(char c) {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 // Unreserved, reserved and the percent sign: everything a URL may hold as written.
@@ -54,8 +53,8 @@ bool wellFormedCharacters(std::string_view text) {
         if (!isURLCharacter(text[i])) {
             return false;
         }
-        if (text[i] == '%' &&
-            (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))) {
+        if (text[i] == '%' && (i + 2 >= text.size() || !core::ascii::isHexDigit(text[i + 1]) ||
+                               !core::ascii::isHexDigit(text[i + 2]))) {
             return false;
         }
     }

@@ -1,5 +1,7 @@
 #include "core/RateLimitHeaderParser.hpp"
 
+#include "core/AsciiText.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -13,18 +15,6 @@ constexpr std::string_view sevenDayPrefix = "anthropic-ratelimit-unified-7d-";
 constexpr std::string_view claimHeader = "anthropic-ratelimit-unified-representative-claim";
 constexpr std::string_view overageHeader = "anthropic-ratelimit-unified-overage-status";
 
-// Lower-cases ASCII letters only. The names looked up are plain ASCII, and no other character
-// lower-cases to one of their letters, so this finds exactly what full lower-casing would.
-std::string lowered(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 const std::string* find(const RateLimitHeaderParser::Headers& headers, std::string_view name) {
     auto it = headers.find(std::string(name));
     return it == headers.end() ? nullptr : &it->second;
@@ -32,9 +22,6 @@ const std::string* find(const RateLimitHeaderParser::Headers& headers, std::stri
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-bool isHexDigit(char c) {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 } // namespace
@@ -58,7 +45,8 @@ std::optional<double> RateLimitHeaderParser::number(std::string_view text) {
         return std::nullopt;
     }
     char first = text[i];
-    bool startsDigits = format == std::chars_format::hex ? isHexDigit(first) : isDigit(first);
+    bool startsDigits =
+        format == std::chars_format::hex ? ascii::isHexDigit(first) : isDigit(first);
     if (!startsDigits && first != '.') {
         return std::nullopt;
     }
@@ -100,7 +88,9 @@ std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Headers& headers
     Headers byLowerName;
     for (const auto& [name, value] : headers) {
         // Of two names that lower-case alike, the one met later wins.
-        byLowerName[lowered(name)] = value;
+        // ASCII letters only: the names looked up are plain ASCII, and no other character
+        // lower-cases to one of their letters, so this finds exactly what full lower-casing would.
+        byLowerName[ascii::lowercased(name)] = value;
     }
     auto fiveHour = window(fiveHourPrefix, byLowerName);
     auto sevenDay = window(sevenDayPrefix, byLowerName);

@@ -1,5 +1,6 @@
 #include "history/ProjectRootResolver.hpp"
 
+#include "core/AsciiText.hpp"
 #include "core/FileDescriptor.hpp"
 #include "core/UTF8.hpp"
 #include "history/TranscriptScanner.hpp"
@@ -31,24 +32,6 @@ fs::path resolvedLocation(const fs::path& path) {
         return normal;
     }
     return TranscriptScanner::standardize(resolved);
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool isSpaceOrLineEnd(char c) {
-    return isBlank(c) || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view trimmed(std::string_view text, bool (*trim)(char)) {
-    while (!text.empty() && trim(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && trim(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
 }
 
 // The contents of a regular file of at most `limit` bytes. Anything else (a folder, a FIFO, a
@@ -128,11 +111,11 @@ std::optional<std::string> ProjectRootResolver::mainRepository(const fs::path& g
         return std::nullopt;
     }
     constexpr std::string_view prefix = "gitdir:";
-    std::string_view text = trimmed(*contents, isSpaceOrLineEnd);
+    std::string_view text = core::ascii::trimmed(*contents, core::ascii::isSpace);
     if (!text.starts_with(prefix)) {
         return std::nullopt;
     }
-    std::string_view rest = trimmed(text.substr(prefix.size()), isBlank);
+    std::string_view rest = core::ascii::trimmed(text.substr(prefix.size()), core::ascii::isBlank);
     if (rest.empty() || rest.find('\0') != std::string_view::npos) {
         return std::nullopt;
     }

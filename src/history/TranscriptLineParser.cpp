@@ -1,5 +1,7 @@
 #include "history/TranscriptLineParser.hpp"
 
+#include "core/AsciiText.hpp"
+
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -200,17 +202,6 @@ std::int64_t positive(std::optional<std::int64_t> count) {
     return count && *count > 0 ? *count : 0;
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    return (c | 0x20) - 'a' + 10;
-}
-
 // The word itself, or a \u escape of one of its letters, starts at `pos`.
 bool candidateSpellsAssistant(std::string_view line, std::size_t pos) {
     if (line.compare(pos, kAssistant.size(), kAssistant) == 0) {
@@ -220,20 +211,14 @@ bool candidateSpellsAssistant(std::string_view line, std::size_t pos) {
         return false;
     }
     for (std::size_t i = pos + 2; i < pos + 6; ++i) {
-        if (!isHexDigit(line[i])) {
+        if (!core::ascii::isHexDigit(line[i])) {
             return false;
         }
     }
-    const int code = hexValue(line[pos + 2]) << 12 | hexValue(line[pos + 3]) << 8 |
-                     hexValue(line[pos + 4]) << 4 | hexValue(line[pos + 5]);
+    using core::ascii::hexDigitValue;
+    const int code = hexDigitValue(line[pos + 2]) << 12 | hexDigitValue(line[pos + 3]) << 8 |
+                     hexDigitValue(line[pos + 4]) << 4 | hexDigitValue(line[pos + 5]);
     return code < 0x80 && kAssistant.find(static_cast<char>(code)) != std::string_view::npos;
-}
-
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-char asciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
 }
 
 } // namespace
@@ -266,6 +251,8 @@ std::string TranscriptLineParser::convertFromSnakeCase(std::string_view key) {
         return std::string(key);
     }
     std::string result(key.substr(0, first));
+    using core::ascii::lowered;
+    using core::ascii::uppered;
     bool firstWord = true;
     std::size_t pos = 0;
     while (pos < core.size()) {
@@ -276,7 +263,7 @@ std::string TranscriptLineParser::convertFromSnakeCase(std::string_view key) {
         // Runs of underscores make empty words, which vanish.
         for (std::size_t i = pos; i < end; ++i) {
             const bool upper = !firstWord && i == pos;
-            result += upper ? asciiUpper(core[i]) : asciiLower(core[i]);
+            result += upper ? uppered(core[i]) : lowered(core[i]);
         }
         if (end > pos) {
             firstWord = false;

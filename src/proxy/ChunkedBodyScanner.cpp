@@ -1,5 +1,6 @@
 #include "proxy/ChunkedBodyScanner.hpp"
 
+#include "core/AsciiText.hpp"
 #include "proxy/ProxyError.hpp"
 
 #include <algorithm>
@@ -12,19 +13,6 @@ constexpr std::uint8_t CR = '\r';
 constexpr std::uint8_t LF = '\n';
 // A size this large cannot take another hexadecimal digit without passing 2^63 - 1.
 constexpr std::int64_t sizeLimit = std::int64_t{1} << 59;
-
-int hexValue(std::uint8_t byte) {
-    if (byte >= '0' && byte <= '9') {
-        return byte - '0';
-    }
-    if (byte >= 'a' && byte <= 'f') {
-        return byte - 'a' + 10;
-    }
-    if (byte >= 'A' && byte <= 'F') {
-        return byte - 'A' + 10;
-    }
-    return -1;
-}
 
 } // namespace
 
@@ -67,7 +55,7 @@ void ChunkedBodyScanner::step(std::uint8_t byte) {
         } else if (inExtension_) {
             // Extension text is skipped.
         } else {
-            const int digit = hexValue(byte);
+            const int digit = core::ascii::hexDigitValue(static_cast<char>(byte));
             if (digit < 0 || accumulated_ >= sizeLimit) {
                 throw ProxyError::invalidFraming();
             }

@@ -1,5 +1,6 @@
 #include "proxy/ClientSession.hpp"
 
+#include "core/AsciiText.hpp"
 #include "proxy/BodyFraming.hpp"
 #include "proxy/BodyRelay.hpp"
 #include "proxy/HTTPHeadParser.hpp"
@@ -10,9 +11,7 @@
 #include "proxy/ProxyRoute.hpp"
 #include "proxy/ProxyUsageSource.hpp"
 
-#include <algorithm>
 #include <asio/this_coro.hpp>
-#include <cctype>
 #include <exception>
 #include <optional>
 #include <string>
@@ -22,24 +21,12 @@ namespace meterly::proxy {
 
 namespace {
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string uppered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
 bool wantsKeepAlive(const HTTPHeaders& headers, const std::string& version) {
-    const auto connection = lowered(headers["Connection"].value_or(""));
+    const auto connection = core::ascii::lowercased(headers["Connection"].value_or(""));
     if (connection.find("close") != std::string::npos) {
         return false;
     }
-    if (uppered(version) != "HTTP/1.0") {
+    if (core::ascii::uppercased(version) != "HTTP/1.0") {
         return true;
     }
     return connection.find("keep-alive") != std::string::npos;

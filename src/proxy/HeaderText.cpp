@@ -1,5 +1,8 @@
 #include "proxy/HeaderText.hpp"
 
+#include "core/AsciiText.hpp"
+#include "core/UTF8.hpp"
+
 #include <charconv>
 #include <clocale>
 #include <cstdint>
@@ -22,43 +25,11 @@ std::optional<Decoded> decodeOne(std::string_view text) {
     if (text.empty()) {
         return std::nullopt;
     }
-    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(0);
-    if (lead < 0x80) {
-        return Decoded{lead, 1};
-    }
-    std::size_t length = 0;
-    char32_t codePoint = 0;
-    char32_t smallest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-        smallest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        smallest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-        smallest = 0x10000;
-    } else {
+    const auto decoded = core::utf8::decodeOne(text, 0);
+    if (!decoded.valid) {
         return std::nullopt;
     }
-    if (text.size() < length) {
-        return std::nullopt;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            return std::nullopt;
-        }
-        codePoint = (codePoint << 6) | (byte(i) & 0x3F);
-    }
-    if (codePoint < smallest || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-        return std::nullopt;
-    }
-    return Decoded{codePoint, length};
+    return Decoded{decoded.scalar, decoded.length};
 }
 
 // Decodes the last well-formed UTF-8 sequence of the text; nullopt when it does not end in one.
@@ -118,10 +89,6 @@ bool isASCII(std::string_view text) {
     return true;
 }
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
-}
-
 bool isWhitespace(char32_t c) {
     return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
            c == 0x202F || c == 0x205F || c == 0x3000;
@@ -130,15 +97,7 @@ bool isWhitespace(char32_t c) {
 } // namespace
 
 bool isValidUTF8(ByteView bytes) {
-    std::string_view rest = asText(bytes);
-    while (!rest.empty()) {
-        auto decoded = decodeOne(rest);
-        if (!decoded) {
-            return false;
-        }
-        rest.remove_prefix(decoded->length);
-    }
-    return true;
+    return core::utf8::isValid(asText(bytes));
 }
 
 std::string latin1ToUTF8(ByteView bytes) {
@@ -155,7 +114,7 @@ std::string lowercased(std::string_view text) {
     out.reserve(text.size());
     if (isASCII(text)) {
         for (char c : text) {
-            out.push_back(asciiLower(c));
+            out.push_back(core::ascii::lowered(c));
         }
         return out;
     }
@@ -178,7 +137,7 @@ bool namesMatch(std::string_view a, std::string_view b) {
             return false;
         }
         for (std::size_t i = 0; i < a.size(); ++i) {
-            if (asciiLower(a[i]) != asciiLower(b[i])) {
+            if (core::ascii::lowered(a[i]) != core::ascii::lowered(b[i])) {
                 return false;
             }
         }

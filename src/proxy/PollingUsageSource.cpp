@@ -1,5 +1,7 @@
 #include "proxy/PollingUsageSource.hpp"
 
+#include "core/StreamForwarding.hpp"
+
 #include <memory>
 
 namespace meterly::proxy {
@@ -69,28 +71,13 @@ AsyncStream<UsageSourceEvent> PollingUsageSource::events() {
 }
 
 AsyncStream<UsageSnapshot> PollingUsageSource::snapshots() {
-    auto events = std::make_shared<AsyncStream<UsageSourceEvent>>(this->events());
-    auto stopEvents = events->canceller();
-    auto [stream, producer] = AsyncStream<UsageSnapshot>::make(StreamBuffering::unbounded());
-    auto task =
-        core::startTask([events, producer = producer](const core::CancellationToken& token) {
-            while (!token.isCancelled()) {
-                auto event = events->next();
-                if (!event) {
-                    break;
-                }
-                if (const auto* status = event->asStatus(); status && status->snapshot) {
-                    producer.yield(*status->snapshot);
-                }
+    return core::forwardStream<UsageSnapshot>(
+        events(), [](UsageSourceEvent& event, const AsyncStream<UsageSnapshot>::Continuation& out) {
+            if (const auto* status = event.asStatus(); status && status->snapshot) {
+                out.yield(*status->snapshot);
             }
-            events->cancel();
-            producer.finish();
+            return true;
         });
-    producer.setOnTermination([task, stopEvents](StreamTermination) {
-        task->cancel();
-        stopEvents();
-    });
-    return std::move(stream);
 }
 
 } // namespace meterly::proxy

@@ -1,7 +1,7 @@
 #include "proxy/ProxyUsageSource.hpp"
 
 #include "core/RateLimitHeaderParser.hpp"
-#include "core/Task.hpp"
+#include "core/StreamForwarding.hpp"
 #include "proxy/ProxyLog.hpp"
 
 #include <map>
@@ -161,37 +161,29 @@ AsyncStream<UsageSnapshot> ProxyUsageSource::snapshots() {
 }
 
 AsyncStream<UsageSourceEvent> ProxyUsageSource::events() {
-    auto inner = std::make_shared<AsyncStream<UsageSnapshot>>(Shared::subscribe(shared_));
-    auto stopInner = inner->canceller();
-    auto [events, producer] = AsyncStream<UsageSourceEvent>::make(StreamBuffering::unbounded());
+    using Continuation = AsyncStream<UsageSourceEvent>::Continuation;
     std::weak_ptr<Shared> weak = shared_;
-    auto task =
-        core::startTask([weak, inner, producer = producer](const core::CancellationToken& token) {
+    return core::forwardStream<UsageSourceEvent>(
+        Shared::subscribe(shared_),
+        [weak](const Continuation& out) {
             if (auto source = weak.lock()) {
                 auto now = source->state();
                 source.reset();
-                producer.yield(UsageSourceEvent::status(std::move(now.latest), now.requestsSeen,
-                                                        now.lastRequestAt));
+                out.yield(UsageSourceEvent::status(std::move(now.latest), now.requestsSeen,
+                                                   now.lastRequestAt));
             }
-            while (!token.isCancelled()) {
-                auto snapshot = inner->next();
-                auto source = weak.lock();
-                if (!snapshot || !source) {
-                    break;
-                }
-                auto now = source->state();
-                source.reset();
-                producer.yield(UsageSourceEvent::status(std::move(snapshot), now.requestsSeen,
-                                                        now.lastRequestAt));
+        },
+        [weak](UsageSnapshot& snapshot, const Continuation& out) {
+            auto source = weak.lock();
+            if (!source) {
+                return false;
             }
-            inner->cancel();
-            producer.finish();
+            auto now = source->state();
+            source.reset();
+            out.yield(
+                UsageSourceEvent::status(std::move(snapshot), now.requestsSeen, now.lastRequestAt));
+            return true;
         });
-    producer.setOnTermination([task, stopInner](StreamTermination) {
-        task->cancel();
-        stopInner();
-    });
-    return std::move(events);
 }
 
 } // namespace meterly::proxy

@@ -1,20 +1,13 @@
 #include "support/HTTPTestMessages.hpp"
 
-#include <algorithm>
-#include <cctype>
+#include "core/AsciiText.hpp"
+
 #include <cstdlib>
 #include <stdexcept>
 
 namespace meterly::testing {
 
 namespace {
-
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
 
 std::string trimmed(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
@@ -76,11 +69,12 @@ std::string HTTPMessage::startLine() const {
 }
 
 std::optional<std::string> HTTPMessage::field(std::string_view name) const {
-    const auto wanted = lowered(name);
+    const auto wanted = core::ascii::lowercased(name);
     const auto lines = headLines(head);
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const auto colon = lines[i].find(':');
-        if (colon != std::string::npos && lowered(lines[i].substr(0, colon)) == wanted) {
+        if (colon != std::string::npos &&
+            core::ascii::lowercased(lines[i].substr(0, colon)) == wanted) {
             return trimmed(std::string_view(lines[i]).substr(colon + 1));
         }
     }
@@ -93,7 +87,7 @@ std::vector<std::string> HTTPMessage::fieldNames() const {
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const auto colon = lines[i].find(':');
         if (colon != std::string::npos) {
-            names.push_back(lowered(lines[i].substr(0, colon)));
+            names.push_back(core::ascii::lowercased(lines[i].substr(0, colon)));
         }
     }
     return names;
@@ -213,7 +207,7 @@ std::optional<HTTPMessage> MessageReader::readRequest() {
 
 bool MessageReader::readBody(HTTPMessage& message, bool untilCloseWithoutLength) {
     const auto coding = message.field("transfer-encoding");
-    if (coding && lowered(*coding).find("chunked") != std::string::npos) {
+    if (coding && core::ascii::lowercased(*coding).find("chunked") != std::string::npos) {
         std::string raw;
         if (!readChunked(message.body, raw)) {
             return false;
