@@ -202,7 +202,7 @@ asio::awaitable<void> NetworkStream::start() {
     auto outcome = co_await (connect() || deadline.async_wait(noThrow));
     if (outcome.index() == 1) {
         closeNow();
-        throw ProxyError::network(ProxyFailure::timedOut);
+        throw ProxyError::timedOut();
     }
     if (const auto& error = std::get<0>(outcome)) {
         closeNow();
@@ -484,7 +484,7 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveWithin(ProxyDuration
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadline) {
     if (cancelled_ || receiveCancelled_) {
-        throw ProxyError::network(ProxyFailure::cancelled);
+        throw ProxyError::cancelled();
     }
     if (ended_) {
         // A socket that reported its end is not asked again: it would wait for readiness that
@@ -527,7 +527,7 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadl
 
 asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
     if (cancelled_) {
-        throw ProxyError::network(ProxyFailure::cancelled);
+        throw ProxyError::cancelled();
     }
     if (bytes.empty()) {
         co_return;
@@ -566,7 +566,7 @@ void NetworkStream::fail(const std::error_code& error, bool receiving) {
             // A cancelled send ends the whole connection.
             closeNow();
         }
-        throw ProxyError::network(ProxyFailure::cancelled);
+        throw ProxyError::cancelled();
     }
     throw ProxyError::network(ProxyFailure::from(error));
 }

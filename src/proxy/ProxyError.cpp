@@ -151,6 +151,17 @@ std::ostream& operator<<(std::ostream& out, ProxyFailure failure) {
     return out << failure.description();
 }
 
+ProxyError ProxyError::network(ProxyFailure failure) {
+    switch (failure.kind()) {
+    case ProxyFailure::timedOut:
+        return timedOut();
+    case ProxyFailure::cancelled:
+        return cancelled();
+    default:
+        return ProxyError(Kind::network, failure);
+    }
+}
+
 ProxyError::ProxyError(Kind kind, ProxyFailure failure)
     : kind_(kind), failure_(kind == Kind::network ? failure : ProxyFailure::other),
       text_(errorNames.at(static_cast<std::size_t>(kind))) {

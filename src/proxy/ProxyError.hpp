@@ -69,7 +69,9 @@ public:
         cancelled,
     };
 
-    static ProxyError network(ProxyFailure failure) { return ProxyError(Kind::network, failure); }
+    // A failure met on the network. A time-out or a cancellation is the same error as timedOut()
+    // or cancelled(), whichever layer noticed it: the proxy has one form of each.
+    static ProxyError network(ProxyFailure failure);
     static ProxyError malformedHead() { return ProxyError(Kind::malformedHead); }
     static ProxyError headTooLarge() { return ProxyError(Kind::headTooLarge); }
     static ProxyError invalidFraming() { return ProxyError(Kind::invalidFraming); }

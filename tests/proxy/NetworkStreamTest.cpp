@@ -181,9 +181,8 @@ TEST_F(AcceptedStreamTest, CancelWakesAPendingReceiveAndFailsEveryLaterOperation
             }
             co_return got;
         }(stream_));
-    EXPECT_EQ(failures,
-              (std::vector{ProxyError::network(ProxyFailure::cancelled),
-                           ProxyError::network(ProxyFailure::cancelled), ProxyError::cancelled()}));
+    EXPECT_EQ(failures, (std::vector{ProxyError::cancelled(), ProxyError::cancelled(),
+                                     ProxyError::cancelled()}));
     // The peer sees the connection end.
     char byte;
     std::error_code error;
@@ -216,13 +215,13 @@ asio::awaitable<std::pair<bool, bool>> loseARace(std::shared_ptr<NetworkStream> 
     try {
         co_await s->receive();
     } catch (const ProxyError& error) {
-        receiveFailed = error == ProxyError::network(ProxyFailure::cancelled);
+        receiveFailed = error == ProxyError::cancelled();
     }
     bool sent = true;
     try {
         co_await s->send(asBytes("last words"), false);
     } catch (const ProxyError& error) {
-        EXPECT_EQ(error, ProxyError::network(ProxyFailure::cancelled));
+        EXPECT_EQ(error, ProxyError::cancelled());
         sent = false;
     }
     co_return std::pair{receiveFailed, sent};
@@ -267,8 +266,7 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
             }(stream_));
     // run() returning at all shows that no timer of the first receive was left behind.
     EXPECT_EQ(first, "abc");
-    EXPECT_EQ(failures,
-              (std::vector{ProxyError::timedOut(), ProxyError::network(ProxyFailure::cancelled)}));
+    EXPECT_EQ(failures, (std::vector{ProxyError::timedOut(), ProxyError::cancelled()}));
     std::string reply(10, '\0');
     asio::read(client_, asio::buffer(reply));
     EXPECT_EQ(reply, "last words");
@@ -310,8 +308,7 @@ TEST(NetworkStreamTest, ATimedOutReceiveClosesATLSStream) {
             }
             co_return seen;
         }(stream));
-    EXPECT_EQ(failures,
-              (std::vector{ProxyError::timedOut(), ProxyError::network(ProxyFailure::cancelled)}));
+    EXPECT_EQ(failures, (std::vector{ProxyError::timedOut(), ProxyError::cancelled()}));
     server.waitForClosedConnections(1);
 }
 
