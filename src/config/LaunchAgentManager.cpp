@@ -2,6 +2,7 @@
 
 #include "config/FileOps.hpp"
 #include "config/SystemdUserBackend.hpp"
+#include "config/TeardownLog.hpp"
 
 #include <cerrno>
 #include <system_error>
@@ -85,6 +86,7 @@ void LaunchAgentManager::restore(const std::optional<std::string>& plist,
             try {
                 fileops::writeAtomically(plistURL(), *plist, definitionMode);
             } catch (...) {
+                TeardownLog::failed("putting the previous agent definition back");
             }
             try {
                 if (wasLoaded) {
@@ -93,18 +95,23 @@ void LaunchAgentManager::restore(const std::optional<std::string>& plist,
                     bootout();
                 }
             } catch (...) {
+                TeardownLog::failed(wasLoaded ? "restarting the previous agent"
+                                              : "stopping the new agent");
             }
         } else {
             try {
                 bootout();
             } catch (...) {
+                TeardownLog::failed("stopping the new agent");
             }
             try {
                 removePlist();
             } catch (...) {
+                TeardownLog::failed("removing the new agent definition");
             }
         }
     } catch (...) {
+        TeardownLog::failed("rolling the agent back");
     }
 }
 

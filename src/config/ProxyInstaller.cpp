@@ -5,6 +5,7 @@
 #include "config/PortSelector.hpp"
 #include "config/SelfCheck.hpp"
 #include "config/SystemdUserBackend.hpp"
+#include "config/TeardownLog.hpp"
 
 #include <system_error>
 
@@ -186,10 +187,12 @@ ProxyInstaller::teardownAfterDeletion(const std::string& ownExecutablePath, std:
             try {
                 agent_.kickstart();
             } catch (...) {
+                TeardownLog::failed("restarting the agent of the other copy");
             }
             return report;
         }
     } catch (...) {
+        TeardownLog::failed("reading the installed agent");
     }
 
     try {
@@ -199,15 +202,18 @@ ProxyInstaller::teardownAfterDeletion(const std::string& ownExecutablePath, std:
             report.settingsStripped = true;
         }
     } catch (...) {
+        TeardownLog::failed("taking the proxy out of the settings file");
     }
     try {
         report.plistRemoved = agent_.removePlist();
     } catch (...) {
+        TeardownLog::failed("removing the agent definition");
     }
     try {
         agent_.bootout();
         report.bootedOut = true;
     } catch (...) {
+        TeardownLog::failed("stopping the agent");
     }
     return report;
 }

@@ -384,10 +384,14 @@ TEST_F(ProxyInstallerTest, TeardownNeverFails) {
     home.write(".claude/settings.json", "[1, 2]");
     installer(8787).agent().writePlist();
     systemctl.answer("stop", {1});
+    ::testing::internal::CaptureStderr();
     auto report = installer(8787).teardownAfterDeletion(ownExecutable(), 8787,
                                                         [](const std::string&) { return false; });
+    const std::string logged = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(report, (ProxyInstaller::SelfTeardownReport{false, true, false}));
     EXPECT_EQ(home.read(settingsPath()), "[1, 2]");
+    // The steps that failed are logged, and the others went on.
+    EXPECT_NE(logged.find("meterly: stopping the agent failed: "), std::string::npos) << logged;
 }
 
 TEST_F(ProxyInstallerTest, TheStandardAndTheBundledInstallation) {
