@@ -61,7 +61,7 @@ TreeTotals ensureTree(const std::filesystem::path& root, const TreeShape& shape,
     const auto start = std::chrono::steady_clock::now();
     auto totals = TranscriptTreeGenerator(shape).generate(root);
     std::printf("generated %s: %lld files, %.1f MiB in %.2f s\n", root.c_str(),
-                static_cast<long long>(totals.files), totals.bytes / 1048576.0,
+                static_cast<long long>(totals.files), static_cast<double>(totals.bytes) / 1048576.0,
                 secondsSince(start));
     std::ofstream(keyFile) << shapeKey(shape) << "\n";
     return totals;

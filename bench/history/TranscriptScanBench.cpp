@@ -199,8 +199,8 @@ int main(int argc, char** argv) {
         ok = check("scan after an append", totalsOf(scan), appended) && ok;
         std::printf("append of %d lines to %d files (%.3f MiB): scan %.2f ms, %.2f ms above the "
                     "idle scan\n",
-                    append.lines, append.files, appended.bytes / 1048576.0, seconds * 1e3,
-                    (seconds - median(idleTimes)) * 1e3);
+                    append.lines, append.files, static_cast<double>(appended.bytes) / 1048576.0,
+                    seconds * 1e3, (seconds - median(idleTimes)) * 1e3);
     }
     printLoad("after");
     return ok ? 0 : 1;

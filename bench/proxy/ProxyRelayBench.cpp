@@ -372,7 +372,8 @@ int main() {
                 served.load() / seconds);
     std::printf("  proxy resident memory: %.1f MiB started, %.1f MiB with 128 connections, "
                 "peak %.1f MiB\n",
-                idleKiB / 1024.0, busyKiB / 1024.0, peakKiB / 1024.0);
+                static_cast<double>(idleKiB) / 1024.0, static_cast<double>(busyKiB) / 1024.0,
+                static_cast<double>(peakKiB) / 1024.0);
     allMet &= report("all 128 connections served", served.load() == 128 * 20);
     allMet &= report("proxy resident memory under 64 MiB", peakKiB < 64 * 1024);
     clients.clear();
