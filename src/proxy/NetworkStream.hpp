@@ -18,6 +18,8 @@
 
 namespace meterly::proxy {
 
+struct TLSSession;
+
 // Where and how an outgoing connection is made; chosen by whoever opens it.
 struct UpstreamEndpoint {
     std::string host;
@@ -85,7 +87,6 @@ private:
     NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
                   std::size_t maximumReceive);
 
-    struct TLSSession;
     // When the receive under way must have ended; none when the caller's own race limits it.
     using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 

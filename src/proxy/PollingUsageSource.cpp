@@ -1,6 +1,7 @@
 #include "proxy/PollingUsageSource.hpp"
 
 #include "core/StreamForwarding.hpp"
+#include "core/Task.hpp"
 
 #include <memory>
 

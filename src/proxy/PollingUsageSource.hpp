@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/AsyncStream.hpp"
-#include "core/Task.hpp"
+#include "core/CancellationToken.hpp"
 #include "core/Time.hpp"
 #include "core/UsageSource.hpp"
 #include "proxy/StatusClient.hpp"

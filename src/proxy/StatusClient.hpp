@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Task.hpp"
+#include "core/CancellationToken.hpp"
 #include "core/Time.hpp"
 #include "core/UsageSnapshot.hpp"
 
