@@ -6,7 +6,7 @@
 
 namespace meterly::app {
 
-std::filesystem::path homeDirectory(const config::EnvironmentLookup& environment) {
+std::filesystem::path homeDirectory(const core::EnvironmentLookup& environment) {
     if (auto home = environment("HOME"); home && !home->empty() && home->front() == '/') {
         return *home;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Environment.hpp"
+#include "core/Environment.hpp"
 
 #include <filesystem>
 
@@ -8,6 +8,6 @@ namespace meterly::app {
 
 // The current user's home folder: $HOME when it is an absolute path, else the password database's
 // entry for the real user, else "/".
-std::filesystem::path homeDirectory(const config::EnvironmentLookup& environment);
+std::filesystem::path homeDirectory(const core::EnvironmentLookup& environment);
 
 } // namespace meterly::app

@@ -49,7 +49,7 @@ int MeterlyMain::main(std::span<const std::string> arguments) {
         auto resolved = std::filesystem::canonical(arguments.front(), error);
         executable = error ? std::string() : resolved.string();
     }
-    auto environment = config::processEnvironment();
+    auto environment = core::processEnvironment();
     ProxyRole::Context context{
         .arguments = {arguments.begin(), arguments.end()},
         .environment = environment,

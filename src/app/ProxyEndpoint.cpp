@@ -33,7 +33,7 @@ std::optional<std::uint16_t> ProxyEndpoint::readPort(std::string_view text) {
 
 std::optional<std::uint16_t>
 ProxyEndpoint::explicitPort(std::span<const std::string> arguments,
-                            const config::EnvironmentLookup& environment) {
+                            const core::EnvironmentLookup& environment) {
     auto flag = std::find(arguments.begin(), arguments.end(), "--port");
     if (flag != arguments.end() && std::next(flag) != arguments.end()) {
         if (auto port = readPort(*std::next(flag))) {
@@ -48,7 +48,7 @@ ProxyEndpoint::explicitPort(std::span<const std::string> arguments,
 
 std::optional<std::uint16_t>
 ProxyEndpoint::configuredPort(const std::filesystem::path& homeDirectory,
-                              const config::EnvironmentLookup& environment) {
+                              const core::EnvironmentLookup& environment) {
     try {
         auto inspection =
             config::ClaudeSettingsFile::standard(homeDirectory, environment).inspect();
@@ -68,7 +68,7 @@ ProxyEndpoint::configuredPort(const std::filesystem::path& homeDirectory,
 
 std::uint16_t ProxyEndpoint::resolve(std::span<const std::string> arguments,
                                      const std::filesystem::path& homeDirectory,
-                                     const config::EnvironmentLookup& environment) {
+                                     const core::EnvironmentLookup& environment) {
     if (auto port = explicitPort(arguments, environment)) {
         return *port;
     }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/SelfDeletionWatch.hpp"
-#include "config/Environment.hpp"
 #include "config/ServiceBackend.hpp"
+#include "core/Environment.hpp"
 #include "proxy/ProxyConfiguration.hpp"
 
 #include <cstdint>
@@ -22,7 +22,7 @@ class ProxyRole {
 public:
     struct Context {
         std::vector<std::string> arguments;
-        config::EnvironmentLookup environment;
+        core::EnvironmentLookup environment;
         std::filesystem::path homeDirectory;
         // The running executable, links resolved, taken once before anything else.
         std::string executablePath;

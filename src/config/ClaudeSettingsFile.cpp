@@ -6,8 +6,8 @@
 #include "config/JSONParser.hpp"
 #include "config/JSONWriter.hpp"
 #include "config/URLComponents.hpp"
-#include "config/UTF8.hpp"
 #include "core/AsciiText.hpp"
+#include "core/UTF8.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -102,13 +102,13 @@ ClaudeSettingsFile::ClaudeSettingsFile(std::filesystem::path url, AfterWrite aft
     : url_(std::move(url)), afterWrite_(std::move(afterWrite)) {}
 
 ClaudeSettingsFile ClaudeSettingsFile::standard(const std::filesystem::path& homeDirectory,
-                                                const EnvironmentLookup& environment) {
+                                                const core::EnvironmentLookup& environment) {
     const auto& installation = InstallEnvironment::current(environment);
     return ClaudeSettingsFile(homeDirectory / installation.configDirectoryName / "settings.json");
 }
 
 ClaudeSettingsFile ClaudeSettingsFile::standard(const std::filesystem::path& homeDirectory) {
-    return standard(homeDirectory, processEnvironment());
+    return standard(homeDirectory, core::processEnvironment());
 }
 
 std::filesystem::path ClaudeSettingsFile::backupURL() const {
@@ -129,7 +129,7 @@ ClaudeSettingsFile::Document ClaudeSettingsFile::readDocument(const std::filesys
     } catch (const std::system_error& error) {
         throw ConfigError::io(path.string(), systemDescription(error));
     }
-    if (!utf8::isValid(bytes)) {
+    if (!core::utf8::isValid(bytes)) {
         throw ConfigError::malformedJSON(path.string(), "file is not valid UTF-8");
     }
     // A byte-order mark is dropped by the decoding: on its own it leaves an empty text.
@@ -137,7 +137,7 @@ ClaudeSettingsFile::Document ClaudeSettingsFile::readDocument(const std::filesys
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
-    if (utf8::isBlank(text)) {
+    if (core::utf8::isBlank(text)) {
         return Document::blank();
     }
     JSONValue value;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "config/Environment.hpp"
 #include "config/JSONValue.hpp"
+#include "core/Environment.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -138,7 +138,7 @@ public:
     // "settings.json" in the configuration folder of the installation that METERLY_INSTALL
     // selects at this moment, under `homeDirectory`.
     static ClaudeSettingsFile standard(const std::filesystem::path& homeDirectory,
-                                       const EnvironmentLookup& environment);
+                                       const core::EnvironmentLookup& environment);
     static ClaudeSettingsFile standard(const std::filesystem::path& homeDirectory);
 
     const std::filesystem::path& url() const { return url_; }

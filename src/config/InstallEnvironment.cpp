@@ -20,7 +20,7 @@ const InstallEnvironment& InstallEnvironment::resolve(std::optional<std::string_
     return production();
 }
 
-const InstallEnvironment& InstallEnvironment::current(const EnvironmentLookup& environment) {
+const InstallEnvironment& InstallEnvironment::current(const core::EnvironmentLookup& environment) {
     auto value = environment(variable);
     if (!value) {
         return resolve(std::nullopt);
@@ -29,7 +29,7 @@ const InstallEnvironment& InstallEnvironment::current(const EnvironmentLookup& e
 }
 
 const InstallEnvironment& InstallEnvironment::current() {
-    return current(processEnvironment());
+    return current(core::processEnvironment());
 }
 
 } // namespace meterly::config

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Environment.hpp"
+#include "core/Environment.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -28,7 +28,7 @@ struct InstallEnvironment {
     static const InstallEnvironment& resolve(std::optional<std::string_view> value);
 
     // The installation that the environment selects right now; nothing is cached.
-    static const InstallEnvironment& current(const EnvironmentLookup& environment);
+    static const InstallEnvironment& current(const core::EnvironmentLookup& environment);
     static const InstallEnvironment& current();
 
     bool isProduction() const { return name == "production"; }

@@ -1,7 +1,7 @@
 #include "config/JSONParser.hpp"
 
-#include "config/UTF8.hpp"
 #include "core/AsciiText.hpp"
+#include "core/UTF8.hpp"
 
 #include <cstdint>
 #include <utility>
@@ -165,7 +165,7 @@ private:
             const auto byte = static_cast<std::uint8_t>(peek());
             if (byte == '"') {
                 ++position_;
-                return utf8::decodeLossy(buffer);
+                return core::utf8::decodeLossy(buffer);
             }
             if (byte == '\\') {
                 ++position_;

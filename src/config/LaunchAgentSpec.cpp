@@ -1,7 +1,7 @@
 #include "config/LaunchAgentSpec.hpp"
 
 #include "config/InstallEnvironment.hpp"
-#include "config/UTF8.hpp"
+#include "core/UTF8.hpp"
 
 #include <limits>
 #include <memory>
@@ -89,7 +89,7 @@ std::string LaunchAgentSpec::plistData() const {
 }
 
 std::string LaunchAgentSpec::plistXML() const {
-    return utf8::decodeLossy(plistData());
+    return core::utf8::decodeLossy(plistData());
 }
 
 std::string LaunchAgentSpec::plistFileName() const {
@@ -106,23 +106,23 @@ std::filesystem::path LaunchAgentSpec::userPlistURL(const std::filesystem::path&
 }
 
 std::string LaunchAgentSpec::defaultLabel() {
-    return defaultLabel(processEnvironment());
+    return defaultLabel(core::processEnvironment());
 }
 
-std::string LaunchAgentSpec::defaultLabel(const EnvironmentLookup& environment) {
+std::string LaunchAgentSpec::defaultLabel(const core::EnvironmentLookup& environment) {
     return InstallEnvironment::current(environment).agentLabel;
 }
 
 LaunchAgentSpec LaunchAgentSpec::proxy(const std::string& executablePath, std::uint16_t port,
                                        const std::string& label,
                                        const std::vector<std::string>& extraArguments) {
-    return proxy(executablePath, port, label, extraArguments, processEnvironment());
+    return proxy(executablePath, port, label, extraArguments, core::processEnvironment());
 }
 
 LaunchAgentSpec LaunchAgentSpec::proxy(const std::string& executablePath, std::uint16_t port,
                                        const std::string& label,
                                        const std::vector<std::string>& extraArguments,
-                                       const EnvironmentLookup& environment) {
+                                       const core::EnvironmentLookup& environment) {
     LaunchAgentSpec spec;
     std::string portText = std::to_string(port);
     spec.environment["METERLY_PORT"] = portText;

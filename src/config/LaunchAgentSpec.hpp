@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Environment.hpp"
+#include "core/Environment.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -70,7 +70,7 @@ struct LaunchAgentSpec {
 
     // The agent label of the installation that METERLY_INSTALL selects now.
     static std::string defaultLabel();
-    static std::string defaultLabel(const EnvironmentLookup& environment);
+    static std::string defaultLabel(const core::EnvironmentLookup& environment);
 
     // The proxy agent: [executablePath] + extraArguments + ["--port", port], kept alive, started
     // at load, throttled to 10 s, with METERLY_PORT in its environment and METERLY_INSTALL=dev
@@ -81,7 +81,7 @@ struct LaunchAgentSpec {
     static LaunchAgentSpec proxy(const std::string& executablePath, std::uint16_t port,
                                  const std::string& label,
                                  const std::vector<std::string>& extraArguments,
-                                 const EnvironmentLookup& environment);
+                                 const core::EnvironmentLookup& environment);
 };
 
 // The "ProgramArguments" of a property list in any format: nothing unless the root is a

@@ -21,10 +21,10 @@ std::string PortError::description() const {
 }
 
 std::uint16_t PortSelector::defaultPort() {
-    return defaultPort(processEnvironment());
+    return defaultPort(core::processEnvironment());
 }
 
-std::uint16_t PortSelector::defaultPort(const EnvironmentLookup& environment) {
+std::uint16_t PortSelector::defaultPort(const core::EnvironmentLookup& environment) {
     return InstallEnvironment::current(environment).scanFromPort;
 }
 

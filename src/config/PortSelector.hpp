@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Environment.hpp"
+#include "core/Environment.hpp"
 
 #include <cstdint>
 #include <exception>
@@ -43,7 +43,7 @@ public:
     // The installation's default port, which is also where its scan starts: 8787, or 8900 when
     // METERLY_INSTALL selects the development installation. Read afresh on every call.
     static std::uint16_t defaultPort();
-    static std::uint16_t defaultPort(const EnvironmentLookup& environment);
+    static std::uint16_t defaultPort(const core::EnvironmentLookup& environment);
 
     // How many ports the installer's scan tries.
     static constexpr int defaultScanLimit = 100;

@@ -1,7 +1,7 @@
 #include "config/ProcessRunner.hpp"
 
-#include "config/UTF8.hpp"
 #include "core/AsciiText.hpp"
+#include "core/UTF8.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -180,7 +180,7 @@ CommandResult PosixProcessRunner::run(const std::string& program,
     } while (reaped < 0 && errno == EINTR);
 
     CommandResult result;
-    result.output = trimWhitespace(utf8::decodeLossy(bytes));
+    result.output = trimWhitespace(core::utf8::decodeLossy(bytes));
     if (timedOut) {
         auto ms = timeout_.count();
         std::string span =

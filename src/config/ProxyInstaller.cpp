@@ -28,13 +28,13 @@ ProxyInstaller::ProxyInstaller(ClaudeSettingsFile settings, LaunchAgentManager a
 
 ProxyInstaller ProxyInstaller::standard(const std::string& executablePath, std::uint16_t port,
                                         const std::filesystem::path& homeDirectory) {
-    return standard(executablePath, port, homeDirectory, processEnvironment(),
+    return standard(executablePath, port, homeDirectory, core::processEnvironment(),
                     SystemdUserBackend::standard());
 }
 
 ProxyInstaller ProxyInstaller::standard(const std::string& executablePath, std::uint16_t port,
                                         const std::filesystem::path& homeDirectory,
-                                        const EnvironmentLookup& environment,
+                                        const core::EnvironmentLookup& environment,
                                         std::shared_ptr<ServiceBackend> backend) {
     const auto& installation = InstallEnvironment::current(environment);
     auto spec = LaunchAgentSpec::proxy(executablePath, port, installation.agentLabel, {"--proxy"},
@@ -45,14 +45,14 @@ ProxyInstaller ProxyInstaller::standard(const std::string& executablePath, std::
 
 std::optional<ProxyInstaller> ProxyInstaller::bundled(std::uint16_t port,
                                                       const std::filesystem::path& homeDirectory) {
-    return bundled(port, homeDirectory, runningExecutablePath, processEnvironment(),
+    return bundled(port, homeDirectory, runningExecutablePath, core::processEnvironment(),
                    SystemdUserBackend::standard());
 }
 
 std::optional<ProxyInstaller> ProxyInstaller::bundled(std::uint16_t port,
                                                       const std::filesystem::path& homeDirectory,
                                                       const ExecutableLocator& locateExecutable,
-                                                      const EnvironmentLookup& environment,
+                                                      const core::EnvironmentLookup& environment,
                                                       std::shared_ptr<ServiceBackend> backend) {
     auto executable = locateExecutable();
     if (!executable || executable->empty()) {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "config/ClaudeSettingsFile.hpp"
-#include "config/Environment.hpp"
 #include "config/LaunchAgentManager.hpp"
 #include "config/ProxyHealthProbe.hpp"
 #include "config/ServiceBackend.hpp"
+#include "core/Environment.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -72,7 +72,7 @@ public:
                                    const std::filesystem::path& homeDirectory);
     static ProxyInstaller standard(const std::string& executablePath, std::uint16_t port,
                                    const std::filesystem::path& homeDirectory,
-                                   const EnvironmentLookup& environment,
+                                   const core::EnvironmentLookup& environment,
                                    std::shared_ptr<ServiceBackend> backend);
 
     // The same for the running executable; nothing when its path cannot be found.
@@ -81,7 +81,7 @@ public:
     static std::optional<ProxyInstaller> bundled(std::uint16_t port,
                                                  const std::filesystem::path& homeDirectory,
                                                  const ExecutableLocator& locateExecutable,
-                                                 const EnvironmentLookup& environment,
+                                                 const core::EnvironmentLookup& environment,
                                                  std::shared_ptr<ServiceBackend> backend);
 
     // /proc/self/exe with every link resolved.

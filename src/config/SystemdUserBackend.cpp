@@ -15,13 +15,13 @@ constexpr std::int32_t unitNotLoaded = 5;
 } // namespace
 
 SystemdUserBackend::SystemdUserBackend(std::shared_ptr<ProcessRunner> runner,
-                                       EnvironmentLookup environment, std::string systemctl)
+                                       core::EnvironmentLookup environment, std::string systemctl)
     : runner_(std::move(runner)), environment_(std::move(environment)),
       systemctl_(std::move(systemctl)) {}
 
 std::shared_ptr<SystemdUserBackend> SystemdUserBackend::standard() {
     return std::make_shared<SystemdUserBackend>(std::make_shared<PosixProcessRunner>(),
-                                                processEnvironment());
+                                                core::processEnvironment());
 }
 
 std::filesystem::path SystemdUserBackend::unitDirectory(const std::filesystem::path& home) const {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "config/Environment.hpp"
 #include "config/ProcessRunner.hpp"
 #include "config/ServiceBackend.hpp"
+#include "core/Environment.hpp"
 
 #include <memory>
 
@@ -18,7 +18,7 @@ class SystemdUserBackend final : public ServiceBackend {
 public:
     static constexpr const char* defaultSystemctl = "systemctl";
 
-    SystemdUserBackend(std::shared_ptr<ProcessRunner> runner, EnvironmentLookup environment,
+    SystemdUserBackend(std::shared_ptr<ProcessRunner> runner, core::EnvironmentLookup environment,
                        std::string systemctl = defaultSystemctl);
 
     // The backend of this process: the POSIX runner, the process's environment, systemctl from
@@ -51,7 +51,7 @@ private:
     void require(const std::string& verb, const std::vector<std::string>& arguments) const;
 
     std::shared_ptr<ProcessRunner> runner_;
-    EnvironmentLookup environment_;
+    core::EnvironmentLookup environment_;
     std::string systemctl_;
 };
 

@@ -11,7 +11,7 @@
 namespace meterly::app {
 namespace {
 
-config::EnvironmentLookup environmentOf(std::map<std::string, std::string> values) {
+core::EnvironmentLookup environmentOf(std::map<std::string, std::string> values) {
     return [values = std::move(values)](std::string_view name) -> std::optional<std::string> {
         auto found = values.find(std::string(name));
         if (found == values.end()) {

@@ -38,7 +38,7 @@ bool accepts(std::uint16_t port) {
     return connected;
 }
 
-config::EnvironmentLookup noVariables() {
+core::EnvironmentLookup noVariables() {
     return [](std::string_view) -> std::optional<std::string> { return std::nullopt; };
 }
 

@@ -107,7 +107,7 @@ TEST_F(ClaudeSettingsFileTest, UnreadableFileIsAnIOError) {
 
 TEST_F(ClaudeSettingsFileTest, StandardPathFollowsTheInstallation) {
     std::map<std::string, std::string, std::less<>> variables;
-    EnvironmentLookup lookup = [&](std::string_view name) -> std::optional<std::string> {
+    core::EnvironmentLookup lookup = [&](std::string_view name) -> std::optional<std::string> {
         auto found = variables.find(name);
         return found == variables.end() ? std::nullopt : std::optional(found->second);
     };

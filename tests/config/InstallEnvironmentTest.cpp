@@ -60,7 +60,7 @@ TEST(InstallEnvironmentTest, EqualityLooksAtAllFieldsAndIsProductionAtTheName) {
 
 TEST(InstallEnvironmentTest, CurrentReadsTheEnvironmentOnEveryCall) {
     std::map<std::string, std::string, std::less<>> variables;
-    EnvironmentLookup lookup = [&](std::string_view name) -> std::optional<std::string> {
+    core::EnvironmentLookup lookup = [&](std::string_view name) -> std::optional<std::string> {
         auto found = variables.find(name);
         if (found == variables.end()) {
             return std::nullopt;

@@ -5,7 +5,7 @@
 namespace meterly::config {
 namespace {
 
-EnvironmentLookup installValue(std::optional<std::string> value) {
+core::EnvironmentLookup installValue(std::optional<std::string> value) {
     return [value](std::string_view name) -> std::optional<std::string> {
         return name == "METERLY_INSTALL" ? value : std::nullopt;
     };
@@ -87,7 +87,7 @@ TEST(LaunchAgentSpecTest, OnlyTheDevelopmentInstallationPassesItsMarkerOn) {
 
 TEST(LaunchAgentSpecTest, TheDefaultLabelFollowsTheEnvironmentAsItChanges) {
     std::optional<std::string> value;
-    EnvironmentLookup lookup = [&](std::string_view) { return value; };
+    core::EnvironmentLookup lookup = [&](std::string_view) { return value; };
     EXPECT_EQ(LaunchAgentSpec::defaultLabel(lookup), "com.meterly.proxy");
     value = "dev";
     EXPECT_EQ(LaunchAgentSpec::defaultLabel(lookup), "com.meterly.proxy.dev");

@@ -24,7 +24,7 @@ using Policy = ClaudeSettingsFile::ConflictPolicy;
 
 const std::string unitCalls = "com.meterly.proxy.service";
 
-EnvironmentLookup noVariables() {
+core::EnvironmentLookup noVariables() {
     return [](std::string_view) { return std::optional<std::string>(); };
 }
 
@@ -395,7 +395,7 @@ TEST_F(ProxyInstallerTest, TeardownNeverFails) {
 }
 
 TEST_F(ProxyInstallerTest, TheStandardAndTheBundledInstallation) {
-    EnvironmentLookup development = [](std::string_view name) -> std::optional<std::string> {
+    core::EnvironmentLookup development = [](std::string_view name) -> std::optional<std::string> {
         return name == "METERLY_INSTALL" ? std::optional<std::string>("dev") : std::nullopt;
     };
     auto dev = ProxyInstaller::standard("/opt/meterly", 8900, home.path(), development, backend());

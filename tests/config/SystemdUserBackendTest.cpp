@@ -14,7 +14,7 @@ using testing::FakeExecutable;
 using testing::TempDir;
 using Texts = std::vector<std::string>;
 
-EnvironmentLookup configHome(std::optional<std::string> value) {
+core::EnvironmentLookup configHome(std::optional<std::string> value) {
     return [value](std::string_view name) -> std::optional<std::string> {
         return name == "XDG_CONFIG_HOME" ? value : std::nullopt;
     };
