@@ -55,7 +55,7 @@ std::optional<std::string> entryValue(std::string_view entry, std::string_view k
 } // namespace
 
 LoginItem::LoginItem(std::filesystem::path executablePath, std::filesystem::path homeDirectory,
-                     config::EnvironmentLookup environment)
+                     core::EnvironmentLookup environment)
     : executable_(std::move(executablePath)), home_(std::move(homeDirectory)),
       environment_(std::move(environment)) {}
 

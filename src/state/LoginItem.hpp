@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Environment.hpp"
+#include "core/Environment.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -36,7 +36,7 @@ public:
     // `executablePath` is the running executable (links resolved); `homeDirectory` and
     // `environment` locate the autostart folder.
     LoginItem(std::filesystem::path executablePath, std::filesystem::path homeDirectory,
-              config::EnvironmentLookup environment = config::processEnvironment());
+              core::EnvironmentLookup environment = core::processEnvironment());
 
     // The running executable is /proc/self/exe.
     static LoginItem running(std::filesystem::path homeDirectory);
@@ -60,7 +60,7 @@ public:
 private:
     std::filesystem::path executable_;
     std::filesystem::path home_;
-    config::EnvironmentLookup environment_;
+    core::EnvironmentLookup environment_;
 };
 
 } // namespace meterly::state

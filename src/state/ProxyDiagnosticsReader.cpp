@@ -11,13 +11,13 @@ using config::ClaudeSettingsFile;
 
 ProxyDiagnosticsReader::ProxyDiagnosticsReader(ClaudeSettingsFile settings,
                                                config::LaunchAgentManager agent,
-                                               config::EnvironmentLookup environment,
+                                               core::EnvironmentLookup environment,
                                                FileExists fileExists, Probe probe)
     : settings_(std::move(settings)), agent_(std::move(agent)),
       environment_(std::move(environment)), fileExists_(std::move(fileExists)),
       probe_(std::move(probe)) {
     if (!environment_) {
-        environment_ = config::processEnvironment();
+        environment_ = core::processEnvironment();
     }
     if (!fileExists_) {
         fileExists_ = config::SelfCheck::fileExistsOnDisk;
@@ -31,7 +31,7 @@ ProxyDiagnosticsReader::ProxyDiagnosticsReader(ClaudeSettingsFile settings,
 
 ProxyDiagnosticsReader
 ProxyDiagnosticsReader::standard(const std::filesystem::path& homeDirectory) {
-    auto environment = config::processEnvironment();
+    auto environment = core::processEnvironment();
     auto spec = config::LaunchAgentSpec::proxy("/unused-for-inspection", 0,
                                                config::LaunchAgentSpec::defaultLabel(environment),
                                                {"--proxy"}, environment);

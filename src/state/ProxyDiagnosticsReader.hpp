@@ -1,8 +1,8 @@
 #pragma once
 
 #include "config/ClaudeSettingsFile.hpp"
-#include "config/Environment.hpp"
 #include "config/LaunchAgentManager.hpp"
+#include "core/Environment.hpp"
 #include "state/BlockingWorker.hpp"
 #include "state/ProxyDiagnostics.hpp"
 
@@ -26,7 +26,7 @@ public:
 
     // Without `fileExists` the disk is asked; without `probe` one health check is made.
     ProxyDiagnosticsReader(config::ClaudeSettingsFile settings, config::LaunchAgentManager agent,
-                           config::EnvironmentLookup environment = config::processEnvironment(),
+                           core::EnvironmentLookup environment = core::processEnvironment(),
                            FileExists fileExists = {}, Probe probe = {});
 
     // The reader of the settings window: the current installation's settings file and agent under
@@ -50,7 +50,7 @@ public:
 private:
     config::ClaudeSettingsFile settings_;
     config::LaunchAgentManager agent_;
-    config::EnvironmentLookup environment_;
+    core::EnvironmentLookup environment_;
     FileExists fileExists_;
     Probe probe_;
 };

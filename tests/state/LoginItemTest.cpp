@@ -11,7 +11,7 @@ namespace {
 using testing::TempDir;
 using State = LoginItem::State;
 
-config::EnvironmentLookup configHome(std::optional<std::string> value) {
+core::EnvironmentLookup configHome(std::optional<std::string> value) {
     return [value](std::string_view name) -> std::optional<std::string> {
         return name == "XDG_CONFIG_HOME" ? value : std::nullopt;
     };

@@ -138,7 +138,7 @@ protected:
             std::make_shared<config::SystemdUserBackend>(
                 std::make_shared<config::PosixProcessRunner>(), none, systemctl.path().string()));
     }
-    ProxyDiagnosticsReader reader(config::EnvironmentLookup environment = {}) {
+    ProxyDiagnosticsReader reader(core::EnvironmentLookup environment = {}) {
         if (!environment) {
             environment = [](std::string_view) { return std::optional<std::string>(); };
         }

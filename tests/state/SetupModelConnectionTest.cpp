@@ -35,7 +35,7 @@ using State = SetupModel::State;
 
 const std::string unit = "com.meterly.proxy.service";
 
-config::EnvironmentLookup noVariables() {
+core::EnvironmentLookup noVariables() {
     return [](std::string_view) { return std::optional<std::string>(); };
 }
 

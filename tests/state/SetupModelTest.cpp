@@ -28,7 +28,7 @@ using Texts = std::vector<std::string>;
 
 const std::string unit = "com.meterly.proxy.service";
 
-config::EnvironmentLookup noVariables() {
+core::EnvironmentLookup noVariables() {
     return [](std::string_view) { return std::optional<std::string>(); };
 }
 
