@@ -9,9 +9,11 @@ function(meterly_warnings target)
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         target_compile_options(${target} PRIVATE -Wno-mismatched-new-delete)
         # Under ThreadSanitizer g++ 12 warns on every std::atomic_thread_fence, and Asio's handlers
-        # end in one: the warning is about the sanitizer's model, not about our code.
+        # end in one; and the instrumented code makes its flow analysis see null pointers inside
+        # libstdc++'s stream buffers and Asio's scheduler. Neither is about our code; the asan
+        # build keeps the null-dereference check.
         if(METERLY_SANITIZE MATCHES "thread")
-            target_compile_options(${target} PRIVATE -Wno-tsan)
+            target_compile_options(${target} PRIVATE -Wno-tsan -Wno-null-dereference)
         endif()
     endif()
     if(METERLY_WARNINGS_AS_ERRORS)
