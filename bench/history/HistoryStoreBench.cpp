@@ -201,7 +201,8 @@ int benchTree(const char* name, const std::filesystem::path& root, const TreeSha
         failures += run(args, &usage) != 0;
         peak = std::max(peak, usage.ru_maxrss);
     }
-    std::printf("peak resident memory of a measuring process: %.1f MiB\n", peak / 1024.0);
+    std::printf("peak resident memory of a measuring process: %.1f MiB\n",
+                static_cast<double>(peak) / 1024.0);
     return failures;
 }
 
