@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -110,7 +111,11 @@ int SystemdUserManager::run(const std::vector<std::string>& arguments) const {
 
 std::string SystemdUserManager::log() const {
     std::ifstream in(tools_.path() / "manager.log");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream contents;
+    if (in) {
+        contents << in.rdbuf();
+    }
+    return contents.str();
 }
 
 } // namespace meterly::testing
