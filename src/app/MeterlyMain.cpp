@@ -1,13 +1,16 @@
 #include "app/MeterlyMain.hpp"
 
+#include "app/AppRole.hpp"
 #include "app/HomeDirectory.hpp"
 #include "app/ProxyRole.hpp"
 #include "config/ProxyInstaller.hpp"
 #include "config/SystemdUserBackend.hpp"
+#include "state/MemoryPreferences.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <unistd.h>
@@ -36,11 +39,6 @@ bool MeterlyMain::isProxyRole(std::span<const std::string> arguments) {
 }
 
 int MeterlyMain::main(std::span<const std::string> arguments) {
-    if (!isProxyRole(arguments)) {
-        writeToStandardError("Meterly: the tray application is not part of this build yet; "
-                             "run with --proxy for the proxy role.\n");
-        return 2;
-    }
     // Taken before anything else, so that a later deletion cannot change what "our own
     // executable" means.
     auto executable = config::ProxyInstaller::runningExecutablePath().value_or(std::string());
@@ -50,6 +48,22 @@ int MeterlyMain::main(std::span<const std::string> arguments) {
         executable = error ? std::string() : resolved.string();
     }
     auto environment = core::processEnvironment();
+    if (!isProxyRole(arguments)) {
+        AppRole::Context context{
+            .launch =
+                {
+                    .arguments = {arguments.begin(), arguments.end()},
+                    .environment = environment,
+                    .homeDirectory = homeDirectory(environment),
+                    .executablePath = executable,
+                    .bundlePath = AppRole::bundleOf(executable),
+                    .writeError = writeToStandardError,
+                },
+            .openDefaults = [] { return std::make_unique<state::MemoryPreferences>(); },
+            .serviceBackend = config::SystemdUserBackend::standard(),
+        };
+        return AppRole::run(context);
+    }
     ProxyRole::Context context{
         .arguments = {arguments.begin(), arguments.end()},
         .environment = environment,

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "config/LaunchAgentManager.hpp"
+#include "core/Environment.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace meterly::update {
+
+// After the bundle was swapped (an installed update, or the previous version put back), the proxy
+// agent and the app itself still run the old code. This restarts the agent when it is loaded,
+// starts a detached shell that starts the bundle's executable again a second later, and asks the
+// app to quit. Errors at each step are swallowed: the app quits in every case.
+class RelaunchAfterUpdate {
+public:
+    // `agent` drives the proxy's unit; `executable` is what the relaunch starts; `terminate` asks
+    // the app to quit.
+    RelaunchAfterUpdate(config::LaunchAgentManager agent, std::filesystem::path executable,
+                        std::function<void()> terminate);
+
+    // The manager of the proxy agent of the installation that `environment` selects; only its
+    // label matters (the unit file on disk is not rewritten).
+    static config::LaunchAgentManager proxyAgent(const std::filesystem::path& home,
+                                                 const core::EnvironmentLookup& environment,
+                                                 std::shared_ptr<config::ServiceBackend> backend);
+
+    void now() const;
+
+    // The relaunch command: /bin/sh with a fixed script that waits a second and then runs the
+    // executable, whose path reaches the shell as $0 and is never parsed by it.
+    static std::vector<std::string> command(const std::filesystem::path& executable);
+
+    // Starts `arguments` in a new session, detached from this process (no zombie is left, nothing
+    // is waited for beyond the fork). Standard input reads /dev/null; standard output and error are
+    // inherited; no other descriptor is passed on. False when it could not be started.
+    static bool launchDetached(const std::vector<std::string>& arguments);
+
+private:
+    void restartProxyAgent() const;
+
+    config::LaunchAgentManager agent_;
+    std::filesystem::path executable_;
+    std::function<void()> terminate_;
+};
+
+} // namespace meterly::update

@@ -1,0 +1,94 @@
+#include "update/UpdateInstallError.hpp"
+
+#include <cstdio>
+
+namespace meterly::update {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7f) {
+                char escape[12];
+                std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
+                out += escape;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+UpdateInstallError UpdateInstallError::mountFailed(const std::string& detail) {
+    return {Kind::mountFailed, detail, {}, "The disk image would not open: " + detail};
+}
+
+UpdateInstallError UpdateInstallError::wrongBundle(const std::string& expected,
+                                                   const std::string& found) {
+    return {Kind::wrongBundle, expected, found,
+            "That image contains " + found + ", not " + expected + "."};
+}
+
+UpdateInstallError UpdateInstallError::wrongVersion(const std::string& expected,
+                                                    const std::string& found) {
+    return {Kind::wrongVersion, expected, found,
+            "That image contains version " + found + ", not the " + expected +
+                " that was offered."};
+}
+
+UpdateInstallError UpdateInstallError::destinationNotWritable(const std::string& path) {
+    return {Kind::destinationNotWritable,
+            path,
+            {},
+            "Meterly cannot write to " + path + ". Install it by hand from the disk image."};
+}
+
+UpdateInstallError UpdateInstallError::replaceFailed(const std::string& detail) {
+    return {Kind::replaceFailed, detail, {}, "The update could not be put in place: " + detail};
+}
+
+UpdateInstallError UpdateInstallError::noAppInImage() {
+    return {Kind::noAppInImage, {}, {}, "The disk image has no Meterly.app in it."};
+}
+
+std::string UpdateInstallError::plainRendering() const {
+    switch (kind_) {
+    case Kind::mountFailed:
+        return "mountFailed(" + quoted(first_) + ")";
+    case Kind::wrongBundle:
+        return "wrongBundle(expected: " + quoted(first_) + ", found: " + quoted(second_) + ")";
+    case Kind::wrongVersion:
+        return "wrongVersion(expected: " + quoted(first_) + ", found: " + quoted(second_) + ")";
+    case Kind::destinationNotWritable:
+        return "destinationNotWritable(" + quoted(first_) + ")";
+    case Kind::replaceFailed:
+        return "replaceFailed(" + quoted(first_) + ")";
+    case Kind::noAppInImage:
+        return "noAppInImage";
+    }
+    return {};
+}
+
+} // namespace meterly::update
