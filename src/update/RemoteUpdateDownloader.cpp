@@ -82,7 +82,9 @@ RemoteUpdateDownloader::RemoteUpdateDownloader(state::MainExecutor& main,
                                                std::filesystem::path directory,
                                                URLTransfer::Options options)
     : directory_(std::move(directory)), options_(std::move(options)), worker_(main) {
-    options_.maxBytes = maxImageSize;
+    if (options_.maxBytes == 0 || options_.maxBytes > maxImageSize) {
+        options_.maxBytes = maxImageSize;
+    }
 }
 
 std::string RemoteUpdateDownloader::filename(std::string_view version) {

@@ -19,7 +19,7 @@ public:
     static constexpr std::uint64_t maxImageSize = 512ULL * 1024 * 1024;
 
     // `options.idleTimeout` is the transfer's idle time-out (60 s in the app); its byte cap is
-    // set to maxImageSize.
+    // at most maxImageSize (and maxImageSize when it is 0).
     RemoteUpdateDownloader(state::MainExecutor& main, std::filesystem::path directory,
                            URLTransfer::Options options);
 

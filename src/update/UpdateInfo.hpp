@@ -10,16 +10,16 @@ namespace meterly::update {
 
 // The newest release as the version feed describes it. Only ever decoded, never written.
 struct UpdateInfo {
-    std::string latestVersion;
-    std::string downloadURL;
+    std::string latestVersion{};
+    std::string downloadURL{};
     // 64 hexadecimal digits, upper or lower case, as the feed gives it; checked by the downloader.
-    std::optional<std::string> sha256;
-    std::optional<std::string> notes;
-    std::optional<std::string> notesURL;
+    std::optional<std::string> sha256{};
+    std::optional<std::string> notes{};
+    std::optional<std::string> notesURL{};
     // An internet date-time text, kept as given.
-    std::optional<std::string> rolloutStartedAt;
-    std::optional<double> rolloutPhaseHours;
-    std::optional<bool> critical;
+    std::optional<std::string> rolloutStartedAt{};
+    std::optional<double> rolloutPhaseHours{};
+    std::optional<bool> critical{};
 
     bool operator==(const UpdateInfo&) const = default;
 
