@@ -173,11 +173,26 @@ CommandResult PosixProcessRunner::run(const std::string& program,
         ::kill(pid, SIGKILL);
     }
 
+    // A child may close its output and run on: the time-out holds for its end too.
     int waitStatus = 0;
-    pid_t reaped;
-    do {
-        reaped = ::waitpid(pid, &waitStatus, 0);
-    } while (reaped < 0 && errno == EINTR);
+    pid_t reaped = 0;
+    for (;;) {
+        reaped = ::waitpid(pid, &waitStatus, timedOut ? 0 : WNOHANG);
+        if (reaped < 0 && errno == EINTR) {
+            continue;
+        }
+        if (reaped != 0) {
+            break;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            ::kill(pid, SIGKILL);
+            continue;
+        }
+        ::poll(nullptr, 0, static_cast<int>(std::min<long long>(left.count(), 10)));
+    }
 
     CommandResult result;
     result.output = trimWhitespace(core::utf8::decodeLossy(bytes));

@@ -49,6 +49,15 @@ TEST(ProcessRunnerTest, AChildThatHangsIsKilledAtTheTimeOut) {
     EXPECT_EQ(result.output, "waiting (killed after 300 ms)");
 }
 
+TEST(ProcessRunnerTest, AChildThatClosesItsOutputAndRunsOnIsKilledAtTheTimeOut) {
+    auto started = std::chrono::steady_clock::now();
+    auto result = PosixProcessRunner(std::chrono::milliseconds(300))
+                      .run("/bin/sh", {"-c", "echo waiting; exec >&- 2>&-; exec sleep 30"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(result.status, 128 + SIGKILL);
+    EXPECT_EQ(result.output, "waiting (killed after 300 ms)");
+}
+
 TEST(ProcessRunnerTest, ReadsOutputLargerThanAPipeBufferToTheEnd) {
     auto result = shell("i=0; while [ $i -lt 4000 ]; do echo 0123456789abcdefghijklmnopqrstuvwxyz; "
                         "i=$((i+1)); done; exit 1");
