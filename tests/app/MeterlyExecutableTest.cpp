@@ -1,4 +1,5 @@
 // The meterly executable itself, started as a child process with a temporary home.
+#include "app/InstanceLock.hpp"
 #include "support/ChildProcess.hpp"
 #include "support/HTTPTestMessages.hpp"
 #include "support/TempDir.hpp"
@@ -80,6 +81,7 @@ protected:
         std::vector<std::string> environment = {
             "HOME=" + home_.path().string(),
             "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
+            "XDG_RUNTIME_DIR=" + runtime_.path().string(),
             "PATH=/usr/bin:/bin",
             "ASAN_OPTIONS=detect_leaks=0",
         };
@@ -110,6 +112,7 @@ protected:
     }
 
     TempDir home_;
+    TempDir runtime_;
 };
 
 TEST_F(MeterlyExecutableTest, ListensOnThePortTheSystemChoosesAndAnswersItsOwnRoutes) {
@@ -186,6 +189,21 @@ TEST_F(MeterlyExecutableTest, WithoutProxyTheTrayRoleIsNotBuiltYet) {
     EXPECT_NE(output.find("tray application is not part of this build"), std::string::npos);
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
     EXPECT_EQ(app->wait(), 2);
+}
+
+TEST_F(MeterlyExecutableTest, ASecondCopyOfTheAppRoleExitsWithALine) {
+    // The first copy is this test, holding the installation's lock.
+    auto lock = app::InstanceLock::acquire(runtime_.path() / "meterly-production.lock", 0);
+    ASSERT_TRUE(lock && lock->holdsLock());
+    auto second = start({});
+    EXPECT_EQ(second->readErrorToEnd(), "Meterly is already running; this copy exits.\n");
+    EXPECT_EQ(second->wait(), 1);
+
+    // Another installation has a lock of its own.
+    auto development = start({}, {"METERLY_INSTALL=dev"});
+    EXPECT_NE(development->readErrorToEnd().find("tray application is not part of this build"),
+              std::string::npos);
+    EXPECT_EQ(development->wait(), 2);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
+#include "update/RelaunchAfterUpdate.hpp"
+
 #include "config/SystemdUserBackend.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/ScopedEnvironment.hpp"
 #include "support/TempDir.hpp"
-#include "update/RelaunchAfterUpdate.hpp"
 
 #include <chrono>
 #include <fstream>
@@ -86,10 +87,12 @@ TEST_F(RelaunchAfterUpdateTest, RestartsALoadedProxyAgentAndQuitsInEveryCase) {
         std::vector<std::string> calls;
     };
     const Case cases[] = {
-        {0, 0,
+        {0,
+         0,
          {"--user is-active com.meterly.proxy.service", "--user daemon-reload",
           "--user restart com.meterly.proxy.service"}},
-        {0, 1,
+        {0,
+         1,
          {"--user is-active com.meterly.proxy.service", "--user daemon-reload",
           "--user restart com.meterly.proxy.service"}},
         {3, 0, {"--user is-active com.meterly.proxy.service"}},

@@ -1,8 +1,8 @@
 #include "update/UpdateInstaller.hpp"
 
-#include "ReadOnlyFolder.hpp"
-#include "TestImage.hpp"
+#include "support/ReadOnlyFolder.hpp"
 #include "support/TempDir.hpp"
+#include "support/TestImage.hpp"
 #include "update/SHA256Digest.hpp"
 #include "update/UpdateDownloadError.hpp"
 #include "update/UpdateInstallError.hpp"

@@ -1,4 +1,4 @@
-#include "TestImage.hpp"
+#include "support/TestImage.hpp"
 
 #include <algorithm>
 #include <archive.h>

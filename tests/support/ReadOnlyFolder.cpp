@@ -1,4 +1,4 @@
-#include "ReadOnlyFolder.hpp"
+#include "support/ReadOnlyFolder.hpp"
 
 #include <sched.h>
 #include <sys/mount.h>
