@@ -5,7 +5,7 @@
 #include "app/ProxyRole.hpp"
 #include "config/ProxyInstaller.hpp"
 #include "config/SystemdUserBackend.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "state/DefaultsFile.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -59,7 +59,11 @@ int MeterlyMain::main(std::span<const std::string> arguments) {
                     .bundlePath = AppRole::bundleOf(executable),
                     .writeError = writeToStandardError,
                 },
-            .openDefaults = [] { return std::make_unique<state::MemoryPreferences>(); },
+            .openDefaults =
+                [environment, home = homeDirectory(environment)] {
+                    return std::make_unique<state::DefaultsFile>(
+                        state::DefaultsFile::standardPath(environment, home));
+                },
             .serviceBackend = config::SystemdUserBackend::standard(),
         };
         return AppRole::run(context);

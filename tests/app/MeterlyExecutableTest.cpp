@@ -1,8 +1,10 @@
 // The meterly executable itself, started as a child process with a temporary home.
 #include "app/InstanceLock.hpp"
 #include "support/ChildProcess.hpp"
+#include "support/FakeExecutable.hpp"
 #include "support/HTTPTestMessages.hpp"
 #include "support/TempDir.hpp"
+#include "support/TestImage.hpp"
 
 #include <arpa/inet.h>
 #include <charconv>
@@ -15,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -204,6 +207,65 @@ TEST_F(MeterlyExecutableTest, ASecondCopyOfTheAppRoleExitsWithALine) {
     EXPECT_NE(development->readErrorToEnd().find("tray application is not part of this build"),
               std::string::npos);
     EXPECT_EQ(development->wait(), 2);
+}
+
+TEST_F(MeterlyExecutableTest, AfterThreeLaunchesThatGotNowhereThePreviousVersionIsStartedAgain) {
+    // The installed bundle runs this build; the kept copy is a small program that leaves a mark.
+    const auto applications = home_.path() / "Applications";
+    const auto executable = applications / "Meterly.app/Contents/MacOS/meterly";
+    writeBundle(applications / "Meterly.app", "app.meterly", "1.1", "");
+    std::filesystem::remove(executable);
+    std::error_code linked;
+    std::filesystem::create_hard_link(METERLY_EXECUTABLE, executable, linked);
+    if (linked) {
+        std::filesystem::copy_file(METERLY_EXECUTABLE, executable);
+    }
+    writeBundle(applications / ".meterly-previous-Meterly.app", "app.meterly", "1.0.7",
+                "#!/bin/sh\nprintf '%s' \"$0\" > \"$HOME/started.tmp\"\n"
+                "mv \"$HOME/started.tmp\" \"$HOME/started\"\n");
+    home_.write(".config/meterly/defaults.json", R"({"meterly.launch.incomplete": 3})");
+    // The proxy's unit is not loaded: systemctl says so.
+    TempDir tools;
+    FakeExecutable systemctl(tools.path(), "systemctl");
+    systemctl.answer("is-active", {3});
+
+    std::vector<std::string> environment = {
+        "HOME=" + home_.path().string(),
+        "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
+        "XDG_RUNTIME_DIR=" + runtime_.path().string(),
+        "PATH=" + tools.path().string() + ":/usr/bin:/bin",
+        "ASAN_OPTIONS=detect_leaks=0",
+    };
+    ChildProcess app({executable.string()}, environment);
+    EXPECT_EQ(app.readErrorToEnd(),
+              "Meterly: three launches got nowhere; the previous version has been put back.\n");
+    EXPECT_EQ(app.wait(), 0);
+    EXPECT_EQ(nlohmann::json::parse(home_.read(".config/meterly/defaults.json"))
+                  .at("meterly.launch.incomplete"),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(applications / ".meterly-previous-Meterly.app"));
+
+    // The restored executable starts a second later, detached.
+    const auto started = home_.path() / "started";
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!std::filesystem::exists(started) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(std::filesystem::exists(started));
+    EXPECT_EQ(home_.read("started"), executable.string());
+    EXPECT_EQ(systemctl.calls(),
+              std::vector<std::string>{"--user is-active com.meterly.proxy.service"});
+}
+
+TEST_F(MeterlyExecutableTest, EachAppLaunchIsCounted) {
+    for (int launch = 1; launch <= 2; ++launch) {
+        auto app = start({});
+        app->readErrorToEnd();
+        EXPECT_EQ(app->wait(), 2);
+        EXPECT_EQ(nlohmann::json::parse(home_.read(".config/meterly/defaults.json"))
+                      .at("meterly.launch.incomplete"),
+                  launch);
+    }
 }
 
 } // namespace
