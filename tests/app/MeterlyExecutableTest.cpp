@@ -224,10 +224,9 @@ TEST_F(MeterlyExecutableTest, AfterThreeLaunchesThatGotNowhereThePreviousVersion
                 "#!/bin/sh\nprintf '%s' \"$0\" > \"$HOME/started.tmp\"\n"
                 "mv \"$HOME/started.tmp\" \"$HOME/started\"\n");
     home_.write(".config/meterly/defaults.json", R"({"meterly.launch.incomplete": 3})");
-    // The proxy's unit is not loaded: systemctl says so.
+    // The proxy's unit is installed: it is restarted to run the restored executable.
     TempDir tools;
     FakeExecutable systemctl(tools.path(), "systemctl");
-    systemctl.answer("is-active", {3});
 
     std::vector<std::string> environment = {
         "HOME=" + home_.path().string(),
@@ -254,7 +253,9 @@ TEST_F(MeterlyExecutableTest, AfterThreeLaunchesThatGotNowhereThePreviousVersion
     ASSERT_TRUE(std::filesystem::exists(started));
     EXPECT_EQ(home_.read("started"), executable.string());
     EXPECT_EQ(systemctl.calls(),
-              std::vector<std::string>{"--user is-active com.meterly.proxy.service"});
+              (std::vector<std::string>{"--user is-enabled com.meterly.proxy.service",
+                                        "--user daemon-reload",
+                                        "--user restart com.meterly.proxy.service"}));
 }
 
 TEST_F(MeterlyExecutableTest, EachAppLaunchIsCounted) {

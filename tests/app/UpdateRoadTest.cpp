@@ -105,6 +105,7 @@ TEST(UpdateRoadTest, ChecksDownloadsVerifiesSwapsAndRelaunches) {
     // The proxy's unit is not loaded here: only the app comes back.
     TempDir tools;
     FakeExecutable systemctl(tools.path(), "systemctl");
+    systemctl.answer("is-enabled", {1});
     systemctl.answer("is-active", {3});
     bool quit = false;
     update::RelaunchAfterUpdate(
@@ -117,6 +118,7 @@ TEST(UpdateRoadTest, ChecksDownloadsVerifiesSwapsAndRelaunches) {
         bundle / update::UpdateInstaller::executableInBundle, [&quit] { quit = true; })
         .now();
     EXPECT_TRUE(quit);
+    EXPECT_EQ(systemctl.calls().size(), 2u);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(50ms);

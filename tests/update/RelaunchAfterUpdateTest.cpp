@@ -81,35 +81,38 @@ TEST_F(RelaunchAfterUpdateTest, StartsTheExecutableDetachedWhateverItsPathHoldsF
 }
 
 TEST_F(RelaunchAfterUpdateTest, RestartsALoadedProxyAgentAndQuitsInEveryCase) {
+    const std::string unit = "com.meterly.proxy.service";
+    const std::vector<std::string> restart = {"--user daemon-reload", "--user restart " + unit};
     struct Case {
+        int isEnabled;
         int isActive;
-        int restart;
+        int restartStatus;
         std::vector<std::string> calls;
     };
+    auto then = [&restart](std::vector<std::string> calls) {
+        calls.insert(calls.end(), restart.begin(), restart.end());
+        return calls;
+    };
     const Case cases[] = {
-        {0,
-         0,
-         {"--user is-active com.meterly.proxy.service", "--user daemon-reload",
-          "--user restart com.meterly.proxy.service"}},
-        {0,
-         1,
-         {"--user is-active com.meterly.proxy.service", "--user daemon-reload",
-          "--user restart com.meterly.proxy.service"}},
-        {3, 0, {"--user is-active com.meterly.proxy.service"}},
+        {0, 3, 0, then({"--user is-enabled " + unit})},
+        {0, 3, 1, then({"--user is-enabled " + unit})},
+        {1, 0, 0, then({"--user is-enabled " + unit, "--user is-active " + unit})},
+        {1, 3, 0, {"--user is-enabled " + unit, "--user is-active " + unit}},
     };
     for (const auto& c : cases) {
         systemctl.clearCalls();
+        systemctl.answer("is-enabled", {c.isEnabled});
         systemctl.answer("is-active", {c.isActive});
-        systemctl.answer("restart", {c.restart});
+        systemctl.answer("restart", {c.restartStatus});
         int terminated = 0;
         relaunch("/bin/true", terminated).now();
         EXPECT_EQ(systemctl.calls(), c.calls);
         EXPECT_EQ(terminated, 1);
     }
-    // Nothing to start and no service manager: it still quits.
+    // No service manager at all: it still quits.
     std::filesystem::remove(systemctl.path());
     int terminated = 0;
-    relaunch(home.path() / "missing", terminated).now();
+    relaunch("/bin/true", terminated).now();
     EXPECT_EQ(terminated, 1);
 }
 
