@@ -6,6 +6,7 @@
 #include "state/MainExecutor.hpp"
 #include "state/Observable.hpp"
 #include "state/UpdateCheckStore.hpp"
+#include "state/UpdateChecks.hpp"
 #include "update/DownloadState.hpp"
 #include "update/UpdateBackend.hpp"
 #include "update/UpdateDownloading.hpp"
@@ -29,8 +30,8 @@ namespace meterly::update {
 // installer work elsewhere and report back there.
 //
 // Operations take an optional `done`, run on the main executor once the operation has finished
-// (at once when it returns early).
-class UpdateState {
+// (at once when it returns early). The usage view model runs its checks through UpdateChecks.
+class UpdateState final : public state::UpdateChecks {
 public:
     static constexpr std::string_view lastCheckedKey = "meterly.update.lastCheckedAt";
     static constexpr std::string_view rolloutBucketKey = "meterly.update.rolloutBucket";
@@ -39,7 +40,7 @@ public:
     static constexpr std::string_view notInBundleMessage =
         "Meterly is not running from an application bundle, so it cannot replace itself.";
 
-    using Done = std::function<void()>;
+    using Done = state::UpdateChecks::Done;
 
     struct Collaborators {
         std::unique_ptr<UpdateBackend> backend;
@@ -58,7 +59,7 @@ public:
     UpdateState(state::MainExecutor& main, state::UpdateCheckStore& defaults, core::Clock now,
                 Collaborators collaborators);
     // Waits for an installation that is running to finish.
-    ~UpdateState();
+    ~UpdateState() override;
     UpdateState(const UpdateState&) = delete;
     UpdateState& operator=(const UpdateState&) = delete;
 
@@ -76,10 +77,10 @@ public:
     double rolloutBucket();
 
     // An unattended check, when the last one is 4 hours old or more; subject to the rollout.
-    void checkIfDue(Done done = {});
+    void checkIfDue(Done done = {}) override;
     // A check the user asked for: ignores the spacing and the rollout. Refused while another
     // checkNow() runs.
-    void checkNow(Done done = {});
+    void checkNow(Done done = {}) override;
     // Downloads the offered release (again) unless a download or an installation is running.
     void startDownload(Done done = {});
     // Downloads, and when that succeeds installs.

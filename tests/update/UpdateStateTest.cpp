@@ -1,6 +1,8 @@
 #include "update/UpdateState.hpp"
 
+#include "../state/ViewModelFakes.hpp"
 #include "state/MemoryPreferences.hpp"
+#include "state/UsageViewModel.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "update/UpdateCheckError.hpp"
 #include "update/UpdateDownloadError.hpp"
@@ -396,6 +398,38 @@ TEST_F(UpdateStateTest, DestroyingTheStateWaitsForARunningInstallation) {
     EXPECT_TRUE(installer->finished);
     releaser.join();
     executor.runReady(); // the installation's result finds the state gone
+}
+
+TEST_F(UpdateStateTest, TheViewModelChecksAtEachStartAndThenWhenFourHoursHavePassed) {
+    std::shared_ptr<UpdateState> updates = make();
+    UpdateInfo held = release("1.1");
+    held.rolloutStartedAt = "2027-01-15T08:00:00Z"; // the executor's start
+    held.rolloutPhaseHours = 1000;
+    nextBucket = 0.9;
+    auto source = std::make_shared<state::testing::ScriptedSource>();
+    state::UsageViewModel model(executor, defaults, nullptr,
+                                std::make_shared<state::testing::RecordingNotifier>(), updates);
+
+    // The check at start ignores the rollout; a second start while it runs asks nothing more.
+    model.start(source);
+    model.start(source);
+    executor.runReady();
+    ASSERT_EQ(feed->pending.size(), 1u);
+    feed->answer(held);
+    EXPECT_EQ(*updates->status(), UpdateStatus::updateAvailable(held));
+    model.start(source);
+    ASSERT_EQ(feed->pending.size(), 1u);
+    feed->answer(held);
+
+    // The loop asks every ten minutes; the first check comes at the tick four hours after the
+    // last one, and the rollout holds this installation back.
+    executor.advance(UpdateState::checkSpacing - 1);
+    EXPECT_TRUE(feed->pending.empty());
+    executor.advance(1);
+    ASSERT_EQ(feed->pending.size(), 1u);
+    feed->answer(held);
+    EXPECT_EQ(*updates->status(), UpdateStatus::upToDate());
+    model.stop();
 }
 
 } // namespace
