@@ -1,0 +1,475 @@
+#include "support/VirtualDesktop.hpp"
+
+#include "support/TempDir.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace meterly::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<char*> pointers(const std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    result.reserve(texts.size() + 1);
+    for (const auto& text : texts) {
+        result.push_back(const_cast<char*>(text.c_str()));
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+bool onPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        if (!folder.empty() && ::access((folder + "/" + program).c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One started program: its output goes to a log file in the desktop's folder; an optional pipe
+// is handed to it as file descriptor 3 (for -displayfd and --print-address).
+struct Program {
+    pid_t pid = -1;
+    int reportPipe = -1;
+
+    void start(const std::vector<std::string>& arguments, const std::vector<std::string>& env,
+               const std::filesystem::path& log, bool withReportPipe) {
+        int fds[2] = {-1, -1};
+        if (withReportPipe && ::pipe2(fds, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe for " + arguments.front());
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        if (withReportPipe) {
+            posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        }
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        // A group of its own, so that stopping it reaches whatever it started.
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        auto argv = pointers(arguments);
+        auto envp = pointers(env);
+        const int result =
+            ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        if (withReportPipe) {
+            ::close(fds[1]);
+            reportPipe = fds[0];
+        }
+        if (result != 0) {
+            pid = -1;
+            throw std::runtime_error("cannot start " + arguments.front());
+        }
+    }
+
+    // The first line the program writes to its report pipe, without the line feed.
+    std::optional<std::string> readReport(std::chrono::milliseconds limit) {
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (text.find('\n') == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return std::nullopt;
+            }
+            pollfd fd{reportPipe, POLLIN, 0};
+            const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0) {
+                return std::nullopt;
+            }
+            char buffer[256];
+            const ssize_t n = ::read(reportPipe, buffer, sizeof buffer);
+            if (n <= 0) {
+                return std::nullopt;
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text.substr(0, text.find('\n'));
+    }
+
+    bool running() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+
+    void stop() {
+        if (reportPipe >= 0) {
+            ::close(reportPipe);
+            reportPipe = -1;
+        }
+        if (pid <= 0) {
+            return;
+        }
+        ::kill(-pid, SIGTERM);
+        for (int i = 0; i < 50; ++i) {
+            if (::waitpid(pid, nullptr, WNOHANG) != 0) {
+                pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        ::kill(-pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+};
+
+std::vector<std::string> withoutDesktopVariables(std::vector<std::string> entries) {
+    std::erase_if(entries, [](const std::string& entry) {
+        for (const char* name : {"DISPLAY=", "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=",
+                                 "XAUTHORITY=", "QT_QPA_PLATFORM="}) {
+            if (entry.starts_with(name)) {
+                return true;
+            }
+        }
+        return false;
+    });
+    return entries;
+}
+
+std::vector<std::string> inheritedEnvironment() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        entries.emplace_back(*entry);
+    }
+    return entries;
+}
+
+} // namespace
+
+struct VirtualDesktop::Impl {
+    TempDir folder{"meterly-desktop"};
+    Program xvfb;
+    Program bus;
+    Program tray;
+    Tray trayKind = Tray::none;
+
+    ~Impl() {
+        tray.stop();
+        bus.stop();
+        xvfb.stop();
+    }
+};
+
+bool VirtualDesktop::available(Tray tray) {
+    for (const char* program : {"Xvfb", "dbus-daemon", "xdotool", "import", "xwininfo"}) {
+        if (!onPath(program)) {
+            return false;
+        }
+    }
+    switch (tray) {
+    case Tray::none:
+        return true;
+    case Tray::xembed:
+        return onPath("trayer");
+    case Tray::statusNotifier:
+        return onPath("gtk-sni-tray-standalone");
+    }
+    return false;
+}
+
+VirtualDesktop::VirtualDesktop(Options options) : impl_(std::make_unique<Impl>()) {
+    const auto& folder = impl_->folder.path();
+    const auto base = withoutDesktopVariables(inheritedEnvironment());
+
+    const std::string screen =
+        std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+    impl_->xvfb.start(
+        {"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, base,
+        folder / "xvfb.log", true);
+    auto number = impl_->xvfb.readReport(15s);
+    if (!number || number->empty()) {
+        throw std::runtime_error("Xvfb did not report a display");
+    }
+    display_ = ":" + *number;
+
+    // The session bus's own configuration without the standard service folders, so that no
+    // notification server or tray host of the machine starts on it by itself.
+    {
+        std::ifstream in("/usr/share/dbus-1/session.conf");
+        std::ofstream out(folder / "session.conf");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.find("<standard_session_servicedirs") == std::string::npos) {
+                out << line << '\n';
+            }
+        }
+    }
+    impl_->bus.start({"dbus-daemon", "--config-file=" + (folder / "session.conf").string(),
+                      "--nofork", "--print-address=3"},
+                     base, folder / "dbus.log", true);
+    auto address = impl_->bus.readReport(10s);
+    if (!address || address->empty()) {
+        throw std::runtime_error("dbus-daemon did not report an address");
+    }
+    busAddress_ = *address;
+
+    impl_->trayKind = options.tray;
+    const auto env = environment(base);
+    switch (options.tray) {
+    case Tray::none:
+        break;
+    case Tray::xembed:
+        impl_->tray.start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                           "--height", "24", "--SetDockType", "true", "--expand", "true",
+                           "--transparent", "false", "--tint", options.trayTint},
+                          env, folder / "tray.log", false);
+        for (int attempt = 0;; ++attempt) {
+            try {
+                run({"xdotool", "search", "--class", "trayer"});
+                break;
+            } catch (const std::runtime_error&) {
+                if (attempt == 100 || !impl_->tray.running()) {
+                    throw std::runtime_error("trayer did not start");
+                }
+                std::this_thread::sleep_for(100ms);
+            }
+        }
+        break;
+    case Tray::statusNotifier:
+        impl_->tray.start({"gtk-sni-tray-standalone", "--watcher", "--top", "--end"}, env,
+                          folder / "tray.log", false);
+        for (int attempt = 0;; ++attempt) {
+            const auto reply =
+                run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                     "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                     "string:org.kde.StatusNotifierWatcher"});
+            if (reply.find("boolean true") != std::string::npos) {
+                break;
+            }
+            if (attempt == 100 || !impl_->tray.running()) {
+                throw std::runtime_error("gtk-sni-tray-standalone did not start its watcher");
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        break;
+    }
+}
+
+VirtualDesktop::~VirtualDesktop() = default;
+
+const std::filesystem::path& VirtualDesktop::folder() const {
+    return impl_->folder.path();
+}
+
+std::vector<std::string> VirtualDesktop::environment(std::vector<std::string> base) const {
+    auto entries = withoutDesktopVariables(std::move(base));
+    entries.push_back("DISPLAY=" + display_);
+    entries.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress_);
+    return entries;
+}
+
+std::string VirtualDesktop::run(const std::vector<std::string>& arguments) const {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    const auto log = folder() / "commands.log";
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    const auto env = environment(inheritedEnvironment());
+    auto argv = pointers(arguments);
+    auto envp = pointers(env);
+    pid_t pid = -1;
+    const int result = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (result != 0) {
+        ::close(fds[0]);
+        throw std::runtime_error("cannot start " + arguments.front());
+    }
+    std::string output;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error(arguments.front() + " failed");
+    }
+    return output;
+}
+
+void VirtualDesktop::screenshot(const std::filesystem::path& png) const {
+    run({"import", "-window", "root", png.string()});
+}
+
+void VirtualDesktop::click(int x, int y, int button) const {
+    run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click",
+         std::to_string(button)});
+}
+
+namespace {
+
+std::optional<VirtualDesktop::Window> describe(const VirtualDesktop& desktop,
+                                               const std::string& id) {
+    VirtualDesktop::Window window;
+    window.id = id;
+    try {
+        std::stringstream shell(desktop.run({"xdotool", "getwindowgeometry", "--shell", id}));
+        std::string line;
+        while (std::getline(shell, line)) {
+            const auto eq = line.find('=');
+            if (eq == std::string::npos) {
+                continue;
+            }
+            const std::string key = line.substr(0, eq);
+            const int value = std::atoi(line.c_str() + eq + 1);
+            if (key == "X") {
+                window.x = value;
+            } else if (key == "Y") {
+                window.y = value;
+            } else if (key == "WIDTH") {
+                window.width = value;
+            } else if (key == "HEIGHT") {
+                window.height = value;
+            }
+        }
+        window.name = desktop.run({"xdotool", "getwindowname", id});
+        while (!window.name.empty() && window.name.back() == '\n') {
+            window.name.pop_back();
+        }
+    } catch (const std::runtime_error&) {
+        return std::nullopt; // gone meanwhile
+    }
+    return window;
+}
+
+} // namespace
+
+std::vector<VirtualDesktop::Window> VirtualDesktop::windows(const std::string& pattern) const {
+    std::vector<Window> found;
+    std::string ids;
+    try {
+        ids = run({"xdotool", "search", "--onlyvisible", "--name", pattern});
+    } catch (const std::runtime_error&) {
+        return found; // xdotool exits with 1 when nothing matches
+    }
+    std::stringstream lines(ids);
+    std::string id;
+    while (std::getline(lines, id)) {
+        if (auto window = describe(*this, id)) {
+            found.push_back(*window);
+        }
+    }
+    return found;
+}
+
+std::optional<VirtualDesktop::Window>
+VirtualDesktop::waitForWindow(const std::string& pattern, std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto found = windows(pattern);
+        if (!found.empty()) {
+            return found.front();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+}
+
+std::vector<VirtualDesktop::Window> VirtualDesktop::trayIcons() const {
+    std::vector<Window> icons;
+    std::string ids;
+    try {
+        ids = run({"xdotool", "search", "--class", "trayer"});
+    } catch (const std::runtime_error&) {
+        return icons;
+    }
+    // xwininfo lists each child as: 0x1234 "name": ("res" "class")  22x22+0+0  +1258+1
+    std::stringstream lines(ids);
+    std::string id;
+    while (std::getline(lines, id)) {
+        std::string tree;
+        try {
+            tree = run({"xwininfo", "-children", "-id", id});
+        } catch (const std::runtime_error&) {
+            continue;
+        }
+        std::stringstream rows(tree);
+        std::string row;
+        while (std::getline(rows, row)) {
+            const auto start = row.find_first_not_of(' ');
+            if (start == std::string::npos || row.compare(start, 2, "0x") != 0) {
+                continue;
+            }
+            std::stringstream fields(row.substr(start));
+            std::string word;
+            std::vector<std::string> words;
+            while (fields >> word) {
+                words.push_back(word);
+            }
+            // The last two words: "<w>x<h>+<x>+<y>" relative, then "+<x>+<y>" on the screen.
+            if (words.size() < 3) {
+                continue;
+            }
+            int width = 0;
+            int height = 0;
+            int x = 0;
+            int y = 0;
+            char by = 0;
+            const auto& size = words[words.size() - 2];
+            const auto& place = words.back();
+            if (std::sscanf(size.c_str(), "%d%c%d", &width, &by, &height) != 3 || by != 'x' ||
+                std::sscanf(place.c_str(), "%d%d", &x, &y) != 2) {
+                continue;
+            }
+            Window icon;
+            icon.id = words.front();
+            icon.width = width;
+            icon.height = height;
+            icon.x = x;
+            icon.y = y;
+            if (icon.width > 1 && icon.height > 1) {
+                icons.push_back(icon);
+            }
+        }
+    }
+    std::sort(icons.begin(), icons.end(),
+              [](const Window& a, const Window& b) { return a.x < b.x; });
+    return icons;
+}
+
+} // namespace meterly::testing
