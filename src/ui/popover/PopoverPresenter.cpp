@@ -110,6 +110,50 @@ HistoryContent PopoverPresenter::history(const history::UsageHistoryReport& repo
     return content;
 }
 
+std::string PopoverPresenter::dayClock(core::Date date, core::Date now,
+                                       const state::TextFormatter& formatter) {
+    return formatter.clock(date, formatter.sameDay(date, now)
+                                     ? state::ClockPattern::hourMinute
+                                     : state::ClockPattern::weekdayHourMinute);
+}
+
+SessionGateContent PopoverPresenter::sessionGate(const state::SessionGate& gate, core::Date now,
+                                                 const state::TextFormatter& formatter) {
+    using Kind = SessionGateContent::Slot::Kind;
+    SessionGateContent content;
+    content.countText = QStringLiteral("%1/%2")
+                            .arg(gate.availableCount() + (gate.isActive() ? 1 : 0))
+                            .arg(gate.capacity);
+    if (!gate.activeResetAt) {
+        if (gate.availableCount() == 0) {
+            content.caption = QStringLiteral("no room for another window today");
+        } else {
+            content.caption =
+                QStringLiteral("start now → resets ") +
+                text(dayClock(gate.nextEarliestStart + state::SessionGateEstimator::windowDuration,
+                              now, formatter));
+        }
+    } else {
+        content.caption = QStringLiteral("next window not before ") +
+                          text(dayClock(*gate.activeResetAt, now, formatter));
+    }
+    for (const auto& slot : gate.slots) {
+        SessionGateContent::Slot block;
+        if (const auto* active = std::get_if<state::SessionSlot::Active>(&slot.state)) {
+            block.kind = Kind::active;
+            block.remaining = active->remainingFraction;
+        } else if (std::holds_alternative<state::SessionSlot::Available>(slot.state)) {
+            block.kind = Kind::available;
+        } else if (std::holds_alternative<state::SessionSlot::Spent>(slot.state)) {
+            block.kind = Kind::spent;
+        } else {
+            block.kind = Kind::outOfReach;
+        }
+        content.sessionSlots.push_back(block);
+    }
+    return content;
+}
+
 QString PopoverPresenter::downloadingText(double progress) {
     const double percent = std::isfinite(progress) ? std::trunc(progress * 100) : 0;
     return QStringLiteral("Downloading %1%").arg(static_cast<qint64>(percent));

@@ -2,6 +2,8 @@
 
 #include "core/LimitWindow.hpp"
 #include "history/UsageHistoryReport.hpp"
+#include "state/SessionGate.hpp"
+#include "state/TextFormatter.hpp"
 #include "ui/popover/PopoverContent.hpp"
 
 #include <cstdint>
@@ -46,6 +48,16 @@ public:
     // revealed.
     static HistoryContent history(const history::UsageHistoryReport& report,
                                   const TokenText& compactTokens, const IsDirectory& isDirectory);
+
+    // Today's windows: "<available>/<capacity>" (the running window counts as available), the
+    // slots, and when the next window can start. Times read "h:mm a" on the day of `now`, else
+    // "EEE h:mm a".
+    static SessionGateContent sessionGate(const state::SessionGate& gate, core::Date now,
+                                          const state::TextFormatter& formatter);
+
+    // A date as the rows show it: the time alone on the day of `now`, else with the weekday.
+    static std::string dayClock(core::Date date, core::Date now,
+                                const state::TextFormatter& formatter);
 
     // "Downloading <n>%", n the progress in whole percent cut toward zero.
     static QString downloadingText(double progress);
