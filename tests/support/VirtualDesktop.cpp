@@ -1,5 +1,7 @@
 #include "support/VirtualDesktop.hpp"
 
+#include "support/BackgroundProgram.hpp"
+#include "support/PrivateSessionBus.hpp"
 #include "support/TempDir.hpp"
 
 #include <algorithm>
@@ -46,100 +48,6 @@ bool onPath(const std::string& program) {
     return false;
 }
 
-// One started program: its output goes to a log file in the desktop's folder; an optional pipe
-// is handed to it as file descriptor 3 (for -displayfd and --print-address).
-struct Program {
-    pid_t pid = -1;
-    int reportPipe = -1;
-
-    void start(const std::vector<std::string>& arguments, const std::vector<std::string>& env,
-               const std::filesystem::path& log, bool withReportPipe) {
-        int fds[2] = {-1, -1};
-        if (withReportPipe && ::pipe2(fds, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe for " + arguments.front());
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        if (withReportPipe) {
-            posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        }
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        // A group of its own, so that stopping it reaches whatever it started.
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        auto argv = pointers(arguments);
-        auto envp = pointers(env);
-        const int result =
-            ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-        if (withReportPipe) {
-            ::close(fds[1]);
-            reportPipe = fds[0];
-        }
-        if (result != 0) {
-            pid = -1;
-            throw std::runtime_error("cannot start " + arguments.front());
-        }
-    }
-
-    // The first line the program writes to its report pipe, without the line feed.
-    std::optional<std::string> readReport(std::chrono::milliseconds limit) {
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (text.find('\n') == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                return std::nullopt;
-            }
-            pollfd fd{reportPipe, POLLIN, 0};
-            const int ready = ::poll(&fd, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0) {
-                return std::nullopt;
-            }
-            char buffer[256];
-            const ssize_t n = ::read(reportPipe, buffer, sizeof buffer);
-            if (n <= 0) {
-                return std::nullopt;
-            }
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text.substr(0, text.find('\n'));
-    }
-
-    bool running() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
-
-    void stop() {
-        if (reportPipe >= 0) {
-            ::close(reportPipe);
-            reportPipe = -1;
-        }
-        if (pid <= 0) {
-            return;
-        }
-        ::kill(-pid, SIGTERM);
-        for (int i = 0; i < 50; ++i) {
-            if (::waitpid(pid, nullptr, WNOHANG) != 0) {
-                pid = -1;
-                return;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        ::kill(-pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-};
-
 std::vector<std::string> withoutDesktopVariables(std::vector<std::string> entries) {
     std::erase_if(entries, [](const std::string& entry) {
         for (const char* name : {"DISPLAY=", "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=",
@@ -165,14 +73,14 @@ std::vector<std::string> inheritedEnvironment() {
 
 struct VirtualDesktop::Impl {
     TempDir folder{"meterly-desktop"};
-    Program xvfb;
-    Program bus;
-    Program tray;
+    BackgroundProgram xvfb;
+    std::unique_ptr<PrivateSessionBus> bus;
+    BackgroundProgram tray;
     Tray trayKind = Tray::none;
 
     ~Impl() {
         tray.stop();
-        bus.stop();
+        bus.reset();
         xvfb.stop();
     }
 };
@@ -209,26 +117,8 @@ VirtualDesktop::VirtualDesktop(Options options) : impl_(std::make_unique<Impl>()
     }
     display_ = ":" + *number;
 
-    // The session bus's own configuration without the standard service folders, so that no
-    // notification server or tray host of the machine starts on it by itself.
-    {
-        std::ifstream in("/usr/share/dbus-1/session.conf");
-        std::ofstream out(folder / "session.conf");
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.find("<standard_session_servicedirs") == std::string::npos) {
-                out << line << '\n';
-            }
-        }
-    }
-    impl_->bus.start({"dbus-daemon", "--config-file=" + (folder / "session.conf").string(),
-                      "--nofork", "--print-address=3"},
-                     base, folder / "dbus.log", true);
-    auto address = impl_->bus.readReport(10s);
-    if (!address || address->empty()) {
-        throw std::runtime_error("dbus-daemon did not report an address");
-    }
-    busAddress_ = *address;
+    impl_->bus = std::make_unique<PrivateSessionBus>();
+    busAddress_ = impl_->bus->address();
 
     impl_->trayKind = options.tray;
     const auto env = environment(base);
@@ -332,6 +222,21 @@ std::string VirtualDesktop::run(const std::vector<std::string>& arguments) const
 
 void VirtualDesktop::screenshot(const std::filesystem::path& png) const {
     run({"import", "-window", "root", png.string()});
+}
+
+std::vector<VirtualDesktop::Rgb> VirtualDesktop::pixels(const std::filesystem::path& png, int x,
+                                                        int y, int width, int height) const {
+    const std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" +
+                             std::to_string(x) + "+" + std::to_string(y);
+    const std::string raw =
+        run({"convert", png.string(), "-crop", crop, "+repage", "-depth", "8", "rgb:-"});
+    std::vector<Rgb> result;
+    for (std::size_t i = 0; i + 2 < raw.size(); i += 3) {
+        result.push_back({static_cast<unsigned char>(raw[i]),
+                          static_cast<unsigned char>(raw[i + 1]),
+                          static_cast<unsigned char>(raw[i + 2])});
+    }
+    return result;
 }
 
 void VirtualDesktop::click(int x, int y, int button) const {

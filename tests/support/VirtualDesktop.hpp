@@ -72,6 +72,15 @@ public:
     // The icons docked in the XEmbed tray (children of trayer's window), left to right.
     std::vector<Window> trayIcons() const;
 
+    struct Rgb {
+        int red = 0;
+        int green = 0;
+        int blue = 0;
+    };
+    // The pixels of a rectangle of a screenshot, row by row.
+    std::vector<Rgb> pixels(const std::filesystem::path& png, int x, int y, int width,
+                            int height) const;
+
     // Runs a program on this desktop and returns what it wrote to standard output; throws when it
     // exits with another status than 0.
     std::string run(const std::vector<std::string>& arguments) const;
