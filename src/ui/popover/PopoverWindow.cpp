@@ -33,8 +33,11 @@ QPoint PopoverWindow::placement(QSize size, std::optional<QRect> icon, QPoint po
         origin.setX(pointer.x() - size.width() / 2);
         origin.setY(lowerHalf ? pointer.y() - size.height() - 4 : pointer.y() + 4);
     }
-    // Kept inside the screen, the top-left corner winning when the popup is larger.
-    origin.setX(std::max(screen.left(), std::min(origin.x(), screen.right() + 1 - size.width())));
+    // Kept inside the screen (a few pixels off its side edges), the top-left corner winning when
+    // the popup is larger.
+    constexpr int sideMargin = 4;
+    origin.setX(std::max(screen.left(),
+                         std::min(origin.x(), screen.right() + 1 - sideMargin - size.width())));
     origin.setY(std::max(screen.top(), std::min(origin.y(), screen.bottom() + 1 - size.height())));
     return origin;
 }

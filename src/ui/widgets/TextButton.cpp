@@ -2,11 +2,18 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QVariantAnimation>
 
 namespace meterly::ui {
 
 TextButton::TextButton(const QString& title, QWidget* parent)
-    : QAbstractButton(parent), title_(title) {
+    : QAbstractButton(parent), title_(title), fade_(new QVariantAnimation(this)) {
+    fade_->setDuration(120);
+    fade_->setEasingCurve(QEasingCurve::OutCubic);
+    connect(fade_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        shown_ = value.value<QColor>();
+        update();
+    });
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -27,6 +34,8 @@ void TextButton::setTitle(const QString& title) {
 void TextButton::setColours(const QColor& normal, const QColor& hovered) {
     normal_ = normal;
     hovered_ = hovered;
+    fade_->stop();
+    shown_ = currentColour();
     update();
 }
 
@@ -57,7 +66,7 @@ QSize TextButton::minimumSizeHint() const {
 
 void TextButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    QColor colour = currentColour();
+    QColor colour = shown_.isValid() ? shown_ : currentColour();
     if (isDown()) {
         colour.setAlphaF(colour.alphaF() * 0.7F);
     }
@@ -70,13 +79,19 @@ void TextButton::paintEvent(QPaintEvent*) {
 
 void TextButton::enterEvent(QEnterEvent* event) {
     hovering_ = true;
-    update();
+    fade_->stop();
+    fade_->setStartValue(shown_.isValid() ? shown_ : normal_);
+    fade_->setEndValue(hovered_);
+    fade_->start();
     QAbstractButton::enterEvent(event);
 }
 
 void TextButton::leaveEvent(QEvent* event) {
     hovering_ = false;
-    update();
+    fade_->stop();
+    fade_->setStartValue(shown_.isValid() ? shown_ : hovered_);
+    fade_->setEndValue(normal_);
+    fade_->start();
     QAbstractButton::leaveEvent(event);
 }
 

@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QColor>
 
+class QVariantAnimation;
+
 namespace meterly::ui {
 
 // A borderless button drawn as its title alone, in one colour (another while the pointer is
-// over it). The title is shown literally: no "&" mnemonic, no markup.
+// over it, eased over 0.12 s). The title is shown literally: no "&" mnemonic, no markup.
 class TextButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -35,6 +37,8 @@ private:
     QColor normal_;
     QColor hovered_;
     bool hovering_ = false;
+    QColor shown_;
+    QVariantAnimation* fade_;
     Qt::TextElideMode elide_ = Qt::ElideNone;
 };
 
