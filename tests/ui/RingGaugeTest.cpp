@@ -70,7 +70,7 @@ struct PixelCase {
 
 class RingGaugePixels : public ::testing::TestWithParam<PixelCase> {};
 
-TEST_P(RingGaugePixels, LitDotsInTheToneAndTheRestInTheTertiaryInk) {
+TEST_P(RingGaugePixels, LitDotsInTheToneAndTheRestInTheFaintInk) {
     const auto& c = GetParam();
     const Palette palette = Palette::light();
     const QImage image = RingGauge::image(c.remaining, c.exhausted, c.scale, palette);
@@ -85,7 +85,7 @@ TEST_P(RingGaugePixels, LitDotsInTheToneAndTheRestInTheTertiaryInk) {
             EXPECT_TRUE(sameInk(pixel, tone))
                 << "dot " << i + 1 << " " << pixel.name().toStdString();
         } else {
-            EXPECT_TRUE(sameInk(pixel, palette.tertiary))
+            EXPECT_TRUE(sameInk(pixel, palette.neutralFaint))
                 << "dot " << i + 1 << " " << pixel.name().toStdString();
         }
     }

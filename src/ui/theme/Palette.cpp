@@ -18,6 +18,7 @@ Palette Palette::light() {
         .panel = QColor(246, 246, 246),
         .divider = QColor(0, 0, 0, 26),
         .neutralInk = QColor(128, 128, 128),
+        .neutralFaint = QColor(128, 128, 128, 140),
         .dark = false,
     };
 }
@@ -34,6 +35,7 @@ Palette Palette::darkAppearance() {
         .panel = QColor(40, 40, 42),
         .divider = QColor(255, 255, 255, 26),
         .neutralInk = QColor(128, 128, 128),
+        .neutralFaint = QColor(128, 128, 128, 140),
         .dark = true,
     };
 }

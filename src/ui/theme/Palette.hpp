@@ -20,8 +20,10 @@ struct Palette {
     // The popover's panel and the dividers on it.
     QColor panel;
     QColor divider;
-    // The one ink of monochrome tray images, which must read on light and dark panels alike.
+    // The one ink of monochrome tray images, which must read on light and dark panels alike, and
+    // its faint form for the gauge's unlit dots.
     QColor neutralInk;
+    QColor neutralFaint;
     bool dark = false;
 
     static Palette light();

@@ -136,7 +136,8 @@ QImage RingGauge::image(double remaining, bool exhausted, double scale, const Pa
     const double share = clampedShare(remaining);
     const QColor colour = color(share, exhausted, palette);
     const auto lit = static_cast<std::size_t>(litCount(share));
-    return draw(scale, colour, [&](std::size_t i) { return i < lit ? colour : palette.tertiary; });
+    return draw(scale, colour,
+                [&](std::size_t i) { return i < lit ? colour : palette.neutralFaint; });
 }
 
 QImage RingGauge::placeholderImage(double scale, const Palette& palette) {

@@ -39,7 +39,8 @@ public:
     // up to 12 o'clock, then clockwise round the disc.
     static const std::array<QPointF, dotCount>& dots();
 
-    // The coloured gauge, (18 * scale) pixels square.
+    // The coloured gauge, (18 * scale) pixels square. The unlit dots are in a faint neutral ink
+    // (the tray's panel may be light or dark).
     static QImage image(double remaining, bool exhausted, double scale,
                         const Palette& palette = Palette::current());
     // The neutral gauge, all in the palette's neutral ink.
