@@ -128,7 +128,7 @@ VirtualDesktop::VirtualDesktop(Options options) : impl_(std::make_unique<Impl>()
     case Tray::xembed:
         impl_->tray.start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                            "--height", "24", "--SetDockType", "true", "--expand", "true",
-                           "--transparent", "false", "--tint", options.trayTint},
+                           "--transparent", "true", "--alpha", "0", "--tint", options.trayTint},
                           env, folder / "tray.log", false);
         for (int attempt = 0;; ++attempt) {
             try {
