@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 namespace meterly::ui {
@@ -46,6 +47,10 @@ QWidget* WindowRegistry::open(const std::string& id, std::optional<QString> noti
         auto* column = new QVBoxLayout(window);
         // Only as large as its content: the window cannot be resized past it.
         column->setSizeConstraint(QLayout::SetFixedSize);
+        // Never narrower than a readable line, whatever the content.
+        const auto margins = column->contentsMargins();
+        column->addSpacerItem(new QSpacerItem(minimumWidth - margins.left() - margins.right(), 0,
+                                              QSizePolicy::Fixed, QSizePolicy::Fixed));
         auto* line = PlainText::label(window);
         line->setWordWrap(true);
         Typography::style(line, Typography::caption(), Palette::current().orange);

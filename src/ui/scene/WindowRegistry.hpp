@@ -19,6 +19,7 @@ class WindowRegistry {
 public:
     static constexpr const char* setupID = "meterly.setup";
     static constexpr const char* settingsID = "meterly.settings";
+    static constexpr int minimumWidth = 380;
 
     // Makes the window's content; the registry owns what it returns.
     using ContentFactory = std::function<QWidget*()>;
