@@ -10,17 +10,26 @@
 
 namespace meterly::ui {
 
-// Delivers nothing.
+// Delivers nothing and is done at once.
 class QuietNotifier final : public state::UsageNotifier {
 public:
-    void prime(std::function<void()> done) override {
+    void prime(std::function<void()> done) override { finish(done); }
+    void refresh(const std::optional<core::UsageSnapshot>&, core::Date,
+                 std::function<void()> done) override {
+        finish(done);
+    }
+    void tick(core::Date) override {}
+    void preferencesChanged(const std::optional<core::UsageSnapshot>&, core::Date,
+                            std::function<void()> done) override {
+        finish(done);
+    }
+
+private:
+    static void finish(const std::function<void()>& done) {
         if (done) {
             done();
         }
     }
-    void refresh(const std::optional<core::UsageSnapshot>&, core::Date) override {}
-    void tick(core::Date) override {}
-    void preferencesChanged(const std::optional<core::UsageSnapshot>&, core::Date) override {}
 };
 
 // A usage source whose events the test sends by hand.
