@@ -28,8 +28,16 @@ public:
 
     static constexpr std::string_view alreadyRunningLine =
         "Meterly is already running; this copy exits.\n";
+    static constexpr std::string_view noDisplayLine =
+        "Meterly: no display to show the tray app on (neither DISPLAY nor WAYLAND_DISPLAY is "
+        "set); start it in a desktop session, or run the proxy alone with --proxy.\n";
 
-    // Returns the process's exit status: 1 when another copy runs, 0 after a recovery relaunch,
+    // Whether the tray app has somewhere to show itself: DISPLAY or WAYLAND_DISPLAY set and not
+    // empty, or QT_QPA_PLATFORM naming a platform of Qt's own (such as offscreen).
+    static bool hasDisplay(const core::EnvironmentLookup& environment);
+
+    // Returns the process's exit status: 1 when another copy runs or there is no display (neither
+    // counted as a launch), 0 after a recovery relaunch,
     // else the scene's.
     static int run(const Context& context);
 

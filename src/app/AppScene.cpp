@@ -1,11 +1,113 @@
 #include "app/AppScene.hpp"
 
-namespace meterly::app {
+#include "app/ProxyEndpoint.hpp"
+#include "config/ClaudeSettingsFile.hpp"
+#include "config/PortSelector.hpp"
+#include "config/SystemdUserBackend.hpp"
+#include "history/UsageHistoryStore.hpp"
+#include "proxy/PollingUsageSource.hpp"
+#include "proxy/StatusClient.hpp"
+#include "state/BlockingWorker.hpp"
+#include "state/NotifySendFallback.hpp"
+#include "state/SetupModel.hpp"
+#include "state/UsageViewModel.hpp"
+#include "ui/platform/DBusNotificationCentre.hpp"
+#include "ui/platform/DesktopActions.hpp"
+#include "ui/platform/QtMainExecutor.hpp"
+#include "ui/scene/MeterlyApp.hpp"
+#include "ui/scene/WindowRegistry.hpp"
+#include "ui/update/UpdateStateOffer.hpp"
+#include "update/LaunchHealth.hpp"
+#include "update/RelaunchAfterUpdate.hpp"
+#include "update/UpdateInstaller.hpp"
+#include "update/UpdateStateFactory.hpp"
 
-int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore&) {
-    launch.writeError("Meterly: the tray application is not part of this build yet; "
-                      "run with --proxy for the proxy role.\n");
-    return 2;
+#include <QApplication>
+#include <QMetaObject>
+#include <filesystem>
+#include <system_error>
+
+namespace meterly::app {
+namespace {
+
+constexpr core::Seconds pollInterval = 2;
+constexpr core::Seconds historyRetention = 2'592'000;
+
+} // namespace
+
+int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
+    // Qt keeps argc and argv for the life of the application.
+    static int argc = 1;
+    static char name[] = "meterly";
+    static char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Meterly"));
+    QApplication::setDesktopFileName(QStringLiteral("meterly"));
+    // A tray app: closing its last window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const auto& environment = launch.environment;
+    const auto& home = launch.homeDirectory;
+    ui::QtMainExecutor main;
+    state::BlockingWorker installerWorker(main);
+    state::BlockingWorker desktopWorker(main);
+
+    // Alerts go to the desktop's notification server, else through notify-send.
+    ui::DBusNotificationCentre centre;
+    state::NotifySendFallback fallback(environment);
+    // Self-update.
+    std::shared_ptr<update::UpdateState> updates = update::UpdateStateFactory::standard(
+        main, defaults, launch.executablePath, home, environment);
+    ui::UpdateStateOffer offer(*updates);
+
+    state::UsageViewModel usage(main, defaults, centre, fallback, updates);
+    state::SetupModel setup(installerWorker, config::ClaudeSettingsFile::standard(home),
+                            state::SetupModel::bundledInstaller(home), true);
+
+    ui::WindowRegistry windows;
+    windows.add(ui::WindowRegistry::setupID, QStringLiteral("Set up Meterly"), {});
+    windows.add(ui::WindowRegistry::settingsID, QStringLiteral("Settings"), {});
+    ui::DesktopActions desktop(desktopWorker, environment, home);
+
+    ui::MeterlyApp::Services services;
+    services.explicitPort = ProxyEndpoint::explicitPort(launch.arguments, environment);
+    services.configuredPort = [home, environment] {
+        return ProxyEndpoint::configuredPort(home, environment);
+    };
+    services.defaultPort = [environment] { return config::PortSelector::defaultPort(environment); };
+    services.recordReachedMenuBar = [&defaults] {
+        update::LaunchHealth(defaults).recordReachedMenuBar();
+    };
+    services.makeSource = [](std::uint16_t port) -> std::shared_ptr<core::UsageSource> {
+        return std::make_shared<proxy::PollingUsageSource>(proxy::StatusClient(port, "127.0.0.1"),
+                                                           pollInterval);
+    };
+    services.makeHistoryStore = [home, environment] {
+        return std::make_shared<history::UsageHistoryStore>(
+            history::UsageHistoryStore::defaultRoot(environment, home), historyRetention, home);
+    };
+    const auto quit = [] {
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    };
+    services.relaunchAfterUpdate = [launch, quit] {
+        update::RelaunchAfterUpdate(
+            update::RelaunchAfterUpdate::proxyAgent(launch.homeDirectory, launch.environment,
+                                                    config::SystemdUserBackend::standard()),
+            launch.bundlePath / update::UpdateInstaller::executableInBundle, quit)
+            .now();
+    };
+    services.quit = quit;
+    services.isDirectory = [](const std::string& path) {
+        std::error_code error;
+        return std::filesystem::is_directory(path, error);
+    };
+
+    ui::MeterlyApp app({usage, setup, &offer}, std::move(services), windows, desktop,
+                       desktopWorker);
+    app.start();
+    const int status = QApplication::exec();
+    usage.stop();
+    return status;
 }
 
 } // namespace meterly::app
