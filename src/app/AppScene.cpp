@@ -14,6 +14,7 @@
 #include "ui/platform/DBusNotificationCentre.hpp"
 #include "ui/platform/DesktopActions.hpp"
 #include "ui/platform/QtMainExecutor.hpp"
+#include "ui/platform/QuitOnTermination.hpp"
 #include "ui/scene/MeterlyApp.hpp"
 #include "ui/scene/WindowRegistry.hpp"
 #include "ui/update/UpdateStateOffer.hpp"
@@ -45,6 +46,7 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     QApplication::setDesktopFileName(QStringLiteral("meterly"));
     // A tray app: closing its last window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    ui::QuitOnTermination quitOnTermination;
 
     const auto& environment = launch.environment;
     const auto& home = launch.homeDirectory;

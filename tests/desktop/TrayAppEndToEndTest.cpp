@@ -100,11 +100,11 @@ protected:
         arguments.insert(arguments.begin(), METERLY_EXECUTABLE);
         const auto h = home_.path().string();
         return std::make_unique<ChildProcess>(
-            arguments,
-            desktop_->environment({"HOME=" + h, "XDG_CONFIG_HOME=" + h + "/.config",
-                                   "XDG_DATA_HOME=" + h + "/.local/share", "XDG_RUNTIME_DIR=" + h,
-                                   "XDG_DATA_DIRS=" + h + "/share", "PATH=/usr/bin:/bin",
-                                   "LANG=C.UTF-8", "TZ=UTC", "QT_QPA_PLATFORM=xcb"}));
+            arguments, desktop_->environment(
+                           {"HOME=" + h, "XDG_CONFIG_HOME=" + h + "/.config",
+                            "XDG_DATA_HOME=" + h + "/.local/share", "XDG_RUNTIME_DIR=" + h,
+                            "XDG_DATA_DIRS=" + h + "/share", "PATH=/usr/bin:/bin", "LANG=C.UTF-8",
+                            "TZ=UTC", "QT_QPA_PLATFORM=xcb", "ASAN_OPTIONS=detect_leaks=0"}));
     }
 
     void writeSettings(const std::string& json) { home_.write(".claude/settings.json", json); }
@@ -176,8 +176,9 @@ TEST_F(TrayAppEndToEndTest, TrayIconFollowsTheReadingAndOpensThePopover) {
     desktop_->screenshot(shot("popover.png"));
     keep("popover.png");
 
+    // A session ending: the app leaves its event loop and exits cleanly.
     app->kill(SIGTERM);
-    app->wait();
+    EXPECT_EQ(app->wait(), 0);
 }
 
 TEST_F(TrayAppEndToEndTest, SetupWindowOpensOnlyWithoutABaseURL) {
