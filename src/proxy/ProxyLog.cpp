@@ -2,7 +2,6 @@
 
 #include <mutex>
 #include <ostream>
-#include <syslog.h>
 #include <utility>
 
 namespace meterly::proxy {
@@ -69,15 +68,6 @@ std::string ProxyLogEvent::description() const {
 
 std::ostream& operator<<(std::ostream& out, const ProxyLogEvent& event) {
     return out << event.description();
-}
-
-void Syslog::write(std::string_view line) {
-    static std::once_flag opened;
-    std::call_once(opened, [] { openlog("com.meterly.proxy", LOG_PID, LOG_USER); });
-    if ((setlogmask(0) & LOG_MASK(LOG_INFO)) == 0) {
-        return;
-    }
-    syslog(LOG_INFO, "%.*s", static_cast<int>(line.size()), line.data());
 }
 
 namespace {

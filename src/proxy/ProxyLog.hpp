@@ -1,6 +1,8 @@
 #pragma once
 
 #include "proxy/ProxyError.hpp"
+#include "proxy/Syslog.hpp"
+#include "proxy/SystemLog.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -59,19 +61,6 @@ private:
 };
 
 std::ostream& operator<<(std::ostream& out, const ProxyLogEvent& event);
-
-// Where log lines go when no sink is installed: the system log in production.
-class SystemLog {
-public:
-    virtual ~SystemLog() = default;
-    virtual void write(std::string_view line) = 0;
-};
-
-// syslog(3) with the ident "com.meterly.proxy" at the informational level.
-class Syslog final : public SystemLog {
-public:
-    void write(std::string_view line) override;
-};
 
 // The process-wide log of the proxy. Every part of the proxy logs only through emit().
 class ProxyLog {
