@@ -43,6 +43,34 @@ bool isInterim(std::int64_t status) {
 // Interim responses relayed in one exchange before the upstream is taken to be misbehaving.
 constexpr int maximumInterimResponses = 100;
 
+// A response head that leaves together with the first piece of its body, in one write.
+class HeadFirstSink final : public ByteSink {
+public:
+    HeadFirstSink(Bytes head, ByteSink& sink) : head_(std::move(head)), sink_(sink) {}
+
+    asio::awaitable<void> send(ByteView bytes, bool isComplete) override {
+        if (head_.empty()) {
+            co_await sink_.send(bytes, isComplete);
+            co_return;
+        }
+        Bytes message = std::exchange(head_, {});
+        message.insert(message.end(), bytes.begin(), bytes.end());
+        co_await sink_.send(message, isComplete);
+    }
+
+    // Sends the head alone unless it has gone out already.
+    asio::awaitable<void> flush() {
+        if (!head_.empty()) {
+            const Bytes head = std::exchange(head_, {});
+            co_await sink_.send(head, false);
+        }
+    }
+
+private:
+    Bytes head_;
+    ByteSink& sink_;
+};
+
 } // namespace
 
 ClientSession::ClientSession(std::shared_ptr<NetworkStream> client,
@@ -154,11 +182,10 @@ asio::awaitable<void> ClientSession::serve() {
 }
 
 asio::awaitable<void> ClientSession::write(const HTTPResponseHead& head, ByteView body) {
-    const Bytes serialized = head.serialized();
-    co_await client_->send(serialized, false);
-    if (!body.empty()) {
-        co_await client_->send(body, false);
-    }
+    // Head and body leave in one write.
+    Bytes message = head.serialized();
+    message.insert(message.end(), body.begin(), body.end());
+    co_await client_->send(message, false);
 }
 
 asio::awaitable<void> ClientSession::replyGatewayError(ProxyFailure failure) {
@@ -227,7 +254,7 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
         const auto status = response->statusCode();
         ProxyLog::emit(ProxyLogEvent::responseObserved(static_cast<int>(status)));
         if (!isInterim(status)) {
-            usageSource_->ingest(response->headers().dictionary(), clock_());
+            usageSource_->ingest(response->headers(), clock_());
         }
         const auto responseFraming = BodyFraming::forResponse(*response, request.method());
         const bool keep = upstreamWantsKeepAlive(*response) &&
@@ -237,15 +264,25 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
             HeaderPolicy::downstreamHeaders(response->headers(), responseFraming, !keep));
 
         bool delivered = true;
+        HeadFirstSink clientSink(downstream.serialized(), *client_);
         try {
-            co_await write(downstream, {});
-            co_await BodyRelay::relay(responseFraming, *upstreamReader_, *client_,
+            if (upstreamReader_->bufferedCount() == 0) {
+                // No body bytes at hand: the head goes on alone, at once.
+                co_await clientSink.flush();
+            }
+            co_await BodyRelay::relay(responseFraming, *upstreamReader_, clientSink,
                                       configuration_.receiveChunkSize);
+            co_await clientSink.flush();
         } catch (...) {
             delivered = false;
         }
         if (!delivered) {
-            // The head may already be out: the client learns of the failure by the close.
+            // The head goes out even when the body failed before a piece of it did; the client
+            // learns of the failure by the close.
+            try {
+                co_await clientSink.flush();
+            } catch (...) {
+            }
             dropUpstream();
             co_return abandoned;
         }

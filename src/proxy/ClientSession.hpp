@@ -20,7 +20,7 @@ class ProxyUsageSource;
 // Serves one accepted client connection from its first byte to its close: reads request heads,
 // answers the health check and the status endpoint itself, and forwards everything else over
 // one upstream connection that it opens on demand and keeps for the following requests. Used by
-// the one coroutine that runs it, on the client stream's strand.
+// the one coroutine that runs it, on the event loop of the client stream.
 class ClientSession {
 public:
     ClientSession(std::shared_ptr<NetworkStream> client, ProxyConfiguration configuration,

@@ -2,6 +2,8 @@
 
 #include "proxy/HeaderText.hpp"
 
+#include <algorithm>
+
 namespace meterly::proxy {
 
 namespace {
@@ -35,6 +37,16 @@ const std::set<std::string, std::less<>>& HeaderPolicy::hopByHopNames() {
 }
 
 bool HeaderPolicy::isHopByHop(std::string_view name) {
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        // Compared in place: every name of a message passes here.
+        constexpr std::string_view proxyPrefix = "proxy-";
+        return std::any_of(hopByHopNames().begin(), hopByHopNames().end(),
+                           [&](const std::string& hop) { return text::namesMatch(name, hop); }) ||
+               (name.size() >= proxyPrefix.size() &&
+                text::namesMatch(name.substr(0, proxyPrefix.size()), proxyPrefix));
+    }
     const std::string lower = text::lowercased(name);
     return hopByHopNames().contains(lower) || lower.starts_with("proxy-");
 }

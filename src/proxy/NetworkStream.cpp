@@ -327,26 +327,48 @@ NetworkStream::receiveTLS(Deadline deadline) {
     }
 }
 
+// A socket whose last read filled the buffer probably holds more: it is read at once, without
+// going through the event loop. Otherwise the read is handed to the loop, which tries it once and,
+// when the socket has nothing, waits for the socket's next readiness report; after a read that
+// emptied the socket it does not even try, so that a wait costs no read that finds nothing and no
+// change of the readiness registration.
 asio::awaitable<std::pair<std::error_code, std::size_t>>
 NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
-    bool waited = false;
-    while (true) {
+    if (lastReadFilled_) {
         std::error_code error;
         const std::size_t count = socket_.read_some(buffer, error);
         if (!wouldBlock(error)) {
-            if (waited) {
-                readyInARow_ = 0;
-            } else if (++readyInARow_ >= readsBeforeYield) {
+            lastReadFilled_ = !error && count == buffer.size();
+            if (++readyInARow_ >= readsBeforeYield) {
                 readyInARow_ = 0;
                 co_await asio::post(executor_, asio::use_awaitable);
             }
             co_return std::pair{error, count};
         }
-        if (auto waitError = co_await awaitReady(asio::socket_base::wait_read, deadline)) {
-            co_return std::pair{waitError, std::size_t{0}};
-        }
-        waited = true;
     }
+    readyInARow_ = 0;
+    std::pair<std::error_code, std::size_t> outcome;
+    if (!deadline) {
+        auto [error, count] = co_await socket_.async_read_some(buffer, noThrow);
+        outcome = {error, count};
+    } else {
+        if (!startLimitedWait(*deadline)) {
+            co_return std::pair{std::error_code(asio::error::operation_aborted), std::size_t{0}};
+        }
+        asio::cancellation_slot callerSlot = (co_await asio::this_coro::cancellation_state).slot();
+        if (callerSlot.is_connected()) {
+            callerSlot.assign([this](asio::cancellation_type type) { receiveSignal_.emit(type); });
+        }
+        auto [error, count] = co_await socket_.async_read_some(
+            buffer, asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow));
+        if (callerSlot.is_connected()) {
+            callerSlot.clear();
+        }
+        waitingWithDeadline_ = false;
+        outcome = {error, count};
+    }
+    lastReadFilled_ = !outcome.first && outcome.second == buffer.size();
+    co_return outcome;
 }
 
 asio::awaitable<std::error_code> NetworkStream::writeAll(asio::const_buffer bytes,
@@ -377,15 +399,9 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
         auto [error] = co_await socket_.async_wait(wait, noThrow);
         co_return error;
     }
-    if (std::chrono::steady_clock::now() >= *deadline) {
-        receiveTimedOut_ = true;
+    if (!startLimitedWait(*deadline)) {
         co_return std::error_code(asio::error::operation_aborted);
     }
-    receiveDeadline_ = *deadline;
-    if (!receiveTimerExpiry_ || *receiveTimerExpiry_ > *deadline) {
-        armReceiveTimer(*deadline);
-    }
-    waitingWithDeadline_ = true;
     asio::cancellation_slot callerSlot = (co_await asio::this_coro::cancellation_state).slot();
     if (callerSlot.is_connected()) {
         callerSlot.assign([this](asio::cancellation_type type) { receiveSignal_.emit(type); });
@@ -395,10 +411,25 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
     if (callerSlot.is_connected()) {
         callerSlot.clear();
     }
-    // The timer is left running: stopping it would cost a system call and a wake-up before the
-    // bytes go on. When it runs out it looks at the wait under way then, if any.
     waitingWithDeadline_ = false;
     co_return error;
+}
+
+// Readies the stream's timer for a wait that must end by `deadline`; false (and the time-out
+// noted) when the deadline has passed already. The timer is left running after the wait:
+// stopping it would cost a system call and a wake-up before the bytes go on. When it runs out it
+// looks at the wait under way then, if any.
+bool NetworkStream::startLimitedWait(std::chrono::steady_clock::time_point deadline) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+        receiveTimedOut_ = true;
+        return false;
+    }
+    receiveDeadline_ = deadline;
+    if (!receiveTimerExpiry_ || *receiveTimerExpiry_ > deadline) {
+        armReceiveTimer(deadline);
+    }
+    waitingWithDeadline_ = true;
+    return true;
 }
 
 // Sets the timer to `expiry`. The timer never runs later than the deadline of the wait under way;

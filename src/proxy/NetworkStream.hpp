@@ -38,7 +38,7 @@ struct UpstreamEndpoint {
 std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext();
 
 // One TCP connection, plain or inside TLS, as a byte source and sink. All of its operations run
-// on the executor of its socket (the owning session's strand); only cancel() may be called from
+// on the executor of its socket (the owning session's event loop); only cancel() may be called from
 // elsewhere. cancel() closes the connection. An operation cancelled by its awaiting coroutine (a
 // lost time-out race) ends the connection too: a TLS stream is closed at once; a plain stream
 // takes no further receives but may still send its owner's last reply before the owner closes it.
@@ -95,7 +95,7 @@ private:
     asio::awaitable<std::error_code> flushTLSOutput(Deadline deadline);
     asio::awaitable<std::error_code> fillTLSInput(Deadline deadline);
     asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS(Deadline deadline);
-    // Socket reads and writes that complete at once when the socket is ready and only
+    // Socket reads and writes that complete without a wait when the socket is ready and only
     // otherwise suspend until it is.
     asio::awaitable<std::pair<std::error_code, std::size_t>> readSome(asio::mutable_buffer buffer,
                                                                       Deadline deadline);
@@ -105,6 +105,7 @@ private:
     [[noreturn]] void fail(const std::error_code& error, bool receiving);
     // After a receive was cancelled or timed out: a TLS stream closes, a plain one stops reading.
     void endReceiving();
+    bool startLimitedWait(std::chrono::steady_clock::time_point deadline);
     void armReceiveTimer(std::chrono::steady_clock::time_point expiry);
     void closeNow();
 
@@ -130,6 +131,8 @@ private:
     bool receiveTimedOut_ = false;
     // Socket reads in a row that found bytes without waiting.
     unsigned readyInARow_ = 0;
+    // The last socket read filled its buffer, so more bytes are likely waiting.
+    bool lastReadFilled_ = true;
 };
 
 } // namespace meterly::proxy

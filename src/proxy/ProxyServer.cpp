@@ -23,11 +23,20 @@ constexpr auto noThrow = asio::experimental::as_tuple(asio::use_awaitable);
 
 } // namespace
 
+// One event loop and the thread that runs it. The concurrency hint 1 tells Asio that one thread
+// runs the loop, so that work the loop posts to itself stays in that thread's own queue.
+struct ProxyServer::Loop {
+    asio::io_context io{1};
+    asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
+    std::thread thread;
+};
+
 // What the accept loop needs; shared with it so that it lives as long as the loop.
 struct ProxyServer::Listener {
-    asio::io_context& io;
-    asio::strand<asio::io_context::executor_type> strand;
     asio::ip::tcp::acceptor acceptor;
+    // The loops that sessions are handed to, in turn.
+    std::vector<asio::io_context::executor_type> sessionLoops;
+    std::size_t nextLoop = 0;
     ProxyConfiguration configuration;
     std::shared_ptr<ProxyUsageSource> usageSource;
     std::shared_ptr<SessionRegistry> registry;
@@ -39,15 +48,18 @@ struct ProxyServer::Listener {
 
 asio::awaitable<void> ProxyServer::Listener::acceptLoop(std::shared_ptr<Listener> listener) {
     while (true) {
-        auto [error, socket] =
-            co_await listener->acceptor.async_accept(asio::make_strand(listener->io), noThrow);
+        // The connection is accepted straight onto the loop that will serve it.
+        const auto& loop = listener->sessionLoops[listener->nextLoop];
+        listener->nextLoop = (listener->nextLoop + 1) % listener->sessionLoops.size();
+        auto [error, socket] = co_await listener->acceptor.async_accept(loop, noThrow);
         if (error) {
             if (error == asio::error::operation_aborted || !listener->acceptor.is_open()) {
                 co_return;
             }
             // A failed accept (out of descriptors, an aborted handshake) does not stop the
             // server; a short pause keeps a persistent failure from spinning.
-            asio::steady_timer pause(listener->strand, std::chrono::milliseconds(50));
+            asio::steady_timer pause(listener->acceptor.get_executor(),
+                                     std::chrono::milliseconds(50));
             co_await pause.async_wait(noThrow);
             continue;
         }
@@ -77,10 +89,12 @@ void ProxyServer::Listener::admit(asio::ip::tcp::socket socket) {
 ProxyServer::ProxyServer(ProxyConfiguration configuration,
                          std::shared_ptr<ProxyUsageSource> usageSource, std::size_t threads)
     : configuration_(std::move(configuration)), usageSource_(std::move(usageSource)) {
-    work_.emplace(io_.get_executor());
     const std::size_t count = threads == 0 ? 1 : threads;
     for (std::size_t i = 0; i < count; ++i) {
-        threads_.emplace_back([this] { io_.run(); });
+        loops_.push_back(std::make_unique<Loop>());
+    }
+    for (auto& loop : loops_) {
+        loop->thread = std::thread([&io = loop->io] { io.run(); });
     }
 }
 
@@ -88,10 +102,12 @@ ProxyServer::~ProxyServer() {
     if (isRunning()) {
         stop();
     }
-    work_.reset();
-    io_.stop();
-    for (auto& thread : threads_) {
-        thread.join();
+    for (auto& loop : loops_) {
+        loop->work.reset();
+        loop->io.stop();
+    }
+    for (auto& loop : loops_) {
+        loop->thread.join();
     }
 }
 
@@ -105,8 +121,7 @@ std::uint16_t ProxyServer::start() {
         }
         registry_->reopen();
         try {
-            auto strand = asio::make_strand(io_);
-            asio::ip::tcp::acceptor acceptor(strand);
+            asio::ip::tcp::acceptor acceptor(loops_.front()->io);
             const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4::loopback(),
                                                    configuration_.port);
             acceptor.open(endpoint.protocol());
@@ -118,15 +133,21 @@ std::uint16_t ProxyServer::start() {
             if (configuration_.upstreamUsesTLS) {
                 tlsContext = makeUpstreamTLSContext();
             }
-            listener_ = std::shared_ptr<Listener>(new Listener{io_, strand, std::move(acceptor),
-                                                               configuration_, usageSource_,
-                                                               registry_, std::move(tlsContext)});
+            std::vector<asio::io_context::executor_type> sessionLoops;
+            for (const auto& loop : loops_) {
+                sessionLoops.push_back(loop->io.get_executor());
+            }
+            listener_ = std::shared_ptr<Listener>(
+                new Listener{std::move(acceptor), std::move(sessionLoops), 0, configuration_,
+                             usageSource_, registry_, std::move(tlsContext)});
             boundPort_ = port;
-            asio::co_spawn(strand, Listener::acceptLoop(listener_), [](std::exception_ptr escaped) {
-                if (escaped) {
-                    ProxyLog::emit(ProxyLogEvent::listenerFailed(ProxyFailure::from(escaped)));
-                }
-            });
+            const auto acceptorLoop = listener_->acceptor.get_executor();
+            asio::co_spawn(
+                acceptorLoop, Listener::acceptLoop(listener_), [](std::exception_ptr escaped) {
+                    if (escaped) {
+                        ProxyLog::emit(ProxyLogEvent::listenerFailed(ProxyFailure::from(escaped)));
+                    }
+                });
         } catch (...) {
             failure = ProxyFailure::from(std::current_exception());
         }
@@ -148,7 +169,7 @@ void ProxyServer::stop() {
     }
     if (listener) {
         std::promise<void> closed;
-        asio::dispatch(listener->strand, [&] {
+        asio::dispatch(listener->acceptor.get_executor(), [&] {
             std::error_code ignored;
             listener->acceptor.close(ignored);
             closed.set_value();

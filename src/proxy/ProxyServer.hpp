@@ -6,7 +6,6 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
-#include <asio/strand.hpp>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,9 +18,11 @@ namespace meterly::proxy {
 class ProxyUsageSource;
 
 // The proxy's listener on 127.0.0.1. It admits client connections up to the configured cap and
-// serves each with a ClientSession on a strand of its own, all on one io_context run by a small
-// pool of threads that the server owns. start() and stop() may be called from any thread but an
-// io thread of the server itself.
+// serves each with a ClientSession. The server owns a small pool of threads, each running an event
+// loop of its own: a connection is handed to one loop when it is accepted, and its session, both
+// of its streams and their timers stay on that loop's one thread for their whole life, so that a
+// session never waits for a lock or a wake-up of another thread. start() and stop() may be called
+// from any thread but a loop thread of the server itself.
 class ProxyServer {
 public:
     ProxyServer(ProxyConfiguration configuration, std::shared_ptr<ProxyUsageSource> usageSource,
@@ -48,17 +49,13 @@ public:
 
 private:
     struct Listener;
+    struct Loop;
 
-    // The hint 1 keeps work that a handler posts (the start of a coroutine, a completion) on the
-    // thread that posted it instead of waking another thread for it: a hop between threads per
-    // step costs more than the relay's own work. The other threads still take every handler that
-    // arrives while this one is busy.
-    asio::io_context io_{1};
     const ProxyConfiguration configuration_;
     const std::shared_ptr<ProxyUsageSource> usageSource_;
     const std::shared_ptr<SessionRegistry> registry_ = std::make_shared<SessionRegistry>();
-    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
-    std::vector<std::thread> threads_;
+    // The event loops, one per thread; the first also runs the accept loop.
+    std::vector<std::unique_ptr<Loop>> loops_;
 
     mutable std::mutex lock_;
     std::shared_ptr<Listener> listener_;

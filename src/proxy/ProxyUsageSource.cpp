@@ -2,6 +2,7 @@
 
 #include "core/RateLimitHeaderParser.hpp"
 #include "core/StreamForwarding.hpp"
+#include "proxy/HeaderText.hpp"
 #include "proxy/ProxyLog.hpp"
 
 #include <map>
@@ -116,7 +117,31 @@ ProxyUsageSource::ingest(const HTTPHeaders::Dictionary& responseHeaders, Date ca
 
 std::optional<UsageSnapshot> ProxyUsageSource::ingest(const HTTPHeaders& responseHeaders,
                                                       Date capturedAt) {
-    return ingest(responseHeaders.dictionary(), capturedAt);
+    // The rate-limit fields only: no other name can be read for usage, so the rest of a response
+    // head is neither lower-cased nor copied.
+    HTTPHeaders::Dictionary rateLimitFields;
+    for (const auto& field : responseHeaders.fields()) {
+        if (isRateLimitName(field.name())) {
+            rateLimitFields.insert_or_assign(text::lowercased(field.name()), field.value());
+        }
+    }
+    return ingest(rateLimitFields, capturedAt);
+}
+
+bool ProxyUsageSource::isRateLimitName(std::string_view name) {
+    static constexpr std::string_view prefix = "anthropic-ratelimit-unified-";
+    if (!name.empty() && name.front() != 'a' && name.front() != 'A' &&
+        static_cast<unsigned char>(name.front()) < 0x80) {
+        // No other ASCII character lower-cases to "a": the usual fields end here.
+        return false;
+    }
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Other characters may lower-case to ASCII letters: compare the full lower-case form.
+            return text::lowercased(name).starts_with(prefix);
+        }
+    }
+    return name.size() >= prefix.size() && text::namesMatch(name.substr(0, prefix.size()), prefix);
 }
 
 bool ProxyUsageSource::publish(const UsageSnapshot& snapshot) {

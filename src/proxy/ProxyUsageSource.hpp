@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace meterly::proxy {
 
@@ -43,6 +44,9 @@ public:
                                               core::Date capturedAt);
     std::optional<core::UsageSnapshot> ingest(const HTTPHeaders& responseHeaders,
                                               core::Date capturedAt);
+
+    // True for the names of the fields that usage is read from (any case).
+    static bool isRateLimitName(std::string_view name);
 
     // Makes `snapshot` the latest and delivers it to every subscriber, unless the latest was
     // captured later: a reading that finished late never replaces a newer one. Returns whether it

@@ -82,6 +82,44 @@ TEST(ProxyUsageSourceTest, IngestCountsEveryResponseAndPublishesOnlyUsableHeader
     EXPECT_EQ(log.count(ProxyLogEvent::snapshotPublished()), 1u);
 }
 
+TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
+    struct Case {
+        std::string name;
+        bool rateLimit;
+    };
+    const Case cases[] = {
+        {"anthropic-ratelimit-unified-5h-reset", true},
+        {"Anthropic-RateLimit-Unified-Representative-Claim", true},
+        // Lower-cases to the prefix through the Unicode tables (U+0130 becomes "i").
+        {"anthrop\xC4\xB0"
+         "c-ratelimit-unified-status",
+         true},
+        {"anthropic-ratelimit-unified", false},
+        {"anthropic-ratelimit-requests-limit", false},
+        {"Content-Type", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProxyUsageSource::isRateLimitName(c.name), c.rateLimit) << c.name;
+    }
+
+    // Of two spellings of one field the later wins, as in the whole head's dictionary.
+    const HTTPHeaders head{{"Server", "upstream"},
+                           {"ANTHROPIC-RATELIMIT-UNIFIED-5H-UTILIZATION", "0.9"},
+                           {"anthropic-ratelimit-unified-5h-utilization", "0.25"},
+                           {"Anthropic-Ratelimit-Unified-5h-Reset", "9000"},
+                           {"anthropic-ratelimit-unified-5h-status", "allowed"},
+                           {"anthropic-ratelimit-unified-representative-claim", "five_hour"},
+                           {"Content-Length", "90"}};
+    ProxyUsageSource fromHead;
+    ProxyUsageSource fromDictionary;
+    const auto read = fromHead.ingest(head, 30);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read, fromDictionary.ingest(head.dictionary(), 30));
+    EXPECT_EQ(read->fiveHour, (LimitWindow{"allowed", 0.25, 9000}));
+    EXPECT_EQ(read->representativeClaim, "five_hour");
+}
+
 TEST(ProxyUsageSourceTest, LateFinishingResponsesNeverTurnTheStateBack) {
     LogCapture log;
     ProxyUsageSource source;
