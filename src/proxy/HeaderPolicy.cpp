@@ -43,7 +43,9 @@ bool HeaderPolicy::isHopByHop(std::string_view name) {
         // Compared in place: every name of a message passes here.
         constexpr std::string_view proxyPrefix = "proxy-";
         return std::any_of(hopByHopNames().begin(), hopByHopNames().end(),
-                           [&](const std::string& hop) { return text::namesMatch(name, hop); }) ||
+                           [&](const std::string& hop) {
+                               return hop.size() == name.size() && text::namesMatch(name, hop);
+                           }) ||
                (name.size() >= proxyPrefix.size() &&
                 text::namesMatch(name.substr(0, proxyPrefix.size()), proxyPrefix));
     }

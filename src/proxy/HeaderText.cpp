@@ -132,18 +132,24 @@ std::string lowercased(std::string_view text) {
 }
 
 bool namesMatch(std::string_view a, std::string_view b) {
-    if (isASCII(a) && isASCII(b)) {
-        if (a.size() != b.size()) {
+    // One pass while both names are ASCII: case folding keeps each ASCII character in its place,
+    // so two ASCII characters that differ after folding decide the answer at once.
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < common; ++i) {
+        if (static_cast<std::uint8_t>(a[i]) >= 0x80 || static_cast<std::uint8_t>(b[i]) >= 0x80) {
+            return lowercased(a) == lowercased(b);
+        }
+        if (core::ascii::lowered(a[i]) != core::ascii::lowered(b[i])) {
             return false;
         }
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (core::ascii::lowered(a[i]) != core::ascii::lowered(b[i])) {
-                return false;
-            }
-        }
+    }
+    if (a.size() == b.size()) {
         return true;
     }
-    return lowercased(a) == lowercased(b);
+    // Names of different sizes can still match only through other characters, whose lower-case
+    // forms may differ in size.
+    const std::string_view rest = a.size() > b.size() ? a.substr(common) : b.substr(common);
+    return !isASCII(rest) && lowercased(a) == lowercased(b);
 }
 
 std::string_view trimmed(std::string_view text) {

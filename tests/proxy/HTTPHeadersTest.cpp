@@ -31,6 +31,36 @@ TEST(HTTPHeadersTest, LookupsFoldNonASCIILetters) {
     EXPECT_EQ(headers.dictionary().count("x-\xC3\xA9t\xC3\xA9"), 1U);
 }
 
+TEST(HTTPHeadersTest, NamesMatchWhenTheirLowerCaseFormsAreEqual) {
+    struct Case {
+        std::string field;
+        std::string lookup;
+        bool found;
+    };
+    const Case cases[] = {
+        {"Content-Length", "content-length", true},
+        {"Content-Length", "Content-Lengt", false},
+        {"Content-Lengt", "Content-Length", false},
+        {"Content-Length", "Content-Lenhth", false},
+        // The Kelvin sign lower-cases to an ASCII "k", so names of different sizes can match.
+        {"\xE2\x84\xAA"
+         "eep-Alive",
+         "keep-alive", true},
+        {"keep-alive",
+         "\xE2\x84\xAA"
+         "eep-Alive",
+         true},
+        {"X-Ab", "x-ab\xE2\x84\xAA", false},
+        {"X-Ab\xE2\x84\xAA", "x-abk", true},
+        {"", "", true},
+    };
+    for (const auto& c : cases) {
+        HTTPHeaders headers;
+        headers.append(c.field, "v");
+        EXPECT_EQ(headers.contains(c.lookup), c.found) << c.field << " / " << c.lookup;
+    }
+}
+
 TEST(HTTPHeadersTest, DictionaryIsKeyedByLowerCaseNameAndTheLastFieldWins) {
     EXPECT_EQ(sample().dictionary(),
               (HTTPHeaders::Dictionary{
