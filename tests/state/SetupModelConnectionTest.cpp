@@ -82,9 +82,9 @@ protected:
                                              std::to_string(onPort)},
                     std::vector<std::string>{"HOME=" + home.path().string()});
             }
-            // The real proxy needs a moment to come up: up to 40 tries 0.25 s apart. A proxy
-            // that never answers is given 4.
-            int attempts = executable == METERLY_EXECUTABLE ? 40 : 4;
+            // The real proxy needs a moment to come up, longer on a loaded machine under the
+            // sanitizers: up to 240 tries 0.25 s apart. A proxy that never answers is given 4.
+            int attempts = executable == METERLY_EXECUTABLE ? 240 : 4;
             return std::optional(config::ProxyHealthProbe(onPort, "127.0.0.1", attempts, 0.25));
         };
         return std::make_unique<SetupModel>(
