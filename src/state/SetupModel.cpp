@@ -88,7 +88,7 @@ void SetupModel::refresh() {
     try {
         found = settings_.inspect();
     } catch (...) {
-        state_.set(State::failed(describeError(std::current_exception())));
+        fail(Operation::setUp, describeError(std::current_exception()));
         return;
     }
     if (!found.existingBaseURL) {
@@ -115,12 +115,37 @@ void SetupModel::resolveConflict(bool adopt) {
     install(adopt ? Policy::adoptLocal : Policy::force);
 }
 
+void SetupModel::retry() {
+    switch (failedOperation_) {
+    case Operation::setUp:
+        install(Policy::refuse);
+        return;
+    case Operation::adopt:
+        install(Policy::adoptLocal);
+        return;
+    case Operation::replace:
+        install(Policy::force);
+        return;
+    case Operation::disconnect:
+        disconnect();
+        return;
+    }
+}
+
+void SetupModel::fail(Operation operation, std::string message) {
+    failedOperation_ = operation;
+    state_.set(State::failed(std::move(message)));
+}
+
 void SetupModel::install(Policy policy) {
     if (state().kind == State::Kind::working) {
         return;
     }
     state_.set(State::working());
     needsSessionRestart_.set(false);
+    const Operation operation = policy == Policy::refuse       ? Operation::setUp
+                                : policy == Policy::adoptLocal ? Operation::adopt
+                                                               : Operation::replace;
 
     worker_.run(
         [settings = settings_, makeInstaller = makeInstaller_, options = options_,
@@ -134,16 +159,17 @@ void SetupModel::install(Policy policy) {
             }
             return installer->install(port, policy, startsAgent, options.installProbe(port));
         },
-        [this, alive = alive_](Outcome<std::optional<ProxyInstaller::InstallReport>> outcome) {
+        [this, alive = alive_,
+         operation](Outcome<std::optional<ProxyInstaller::InstallReport>> outcome) {
             if (!*alive) {
                 return;
             }
             if (!outcome.ok()) {
-                installFailed(outcome.error());
+                installFailed(operation, outcome.error());
                 return;
             }
             if (!outcome.get()) {
-                state_.set(State::failed(installWithoutBundleMessage));
+                fail(operation, installWithoutBundleMessage);
                 return;
             }
             needsSessionRestart_.set(true);
@@ -151,7 +177,7 @@ void SetupModel::install(Policy policy) {
         });
 }
 
-void SetupModel::installFailed(std::exception_ptr error) {
+void SetupModel::installFailed(Operation operation, std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const ConfigError& failure) {
@@ -166,7 +192,7 @@ void SetupModel::installFailed(std::exception_ptr error) {
         }
     } catch (...) {
     }
-    state_.set(State::failed(describeError(error)));
+    fail(operation, describeError(error));
 }
 
 void SetupModel::disconnect() {
@@ -195,11 +221,11 @@ void SetupModel::disconnect() {
                 return;
             }
             if (!outcome.ok()) {
-                state_.set(State::failed(describeError(outcome.error())));
+                fail(Operation::disconnect, describeError(outcome.error()));
                 return;
             }
             if (!outcome.get()) {
-                state_.set(State::failed(disconnectWithoutBundleMessage));
+                fail(Operation::disconnect, disconnectWithoutBundleMessage);
                 return;
             }
             needsSessionRestart_.set(true);
@@ -207,15 +233,25 @@ void SetupModel::disconnect() {
         });
 }
 
-void SetupModel::repairInstallation(std::uint16_t port) {
+void SetupModel::repairInstallation(std::uint16_t port, std::function<void()> finished) {
     if (repairing_) {
+        // An automatic repair while one runs is dropped; one the user asked for waits its turn.
+        if (finished) {
+            waitingRepairs_.push_back({port, std::move(finished)});
+        }
         return;
     }
+    startRepair({port, std::move(finished)});
+}
+
+void SetupModel::startRepair(Repair repair) {
     repairing_ = true;
+    const bool userAsked = static_cast<bool>(repair.finished);
     // The drifted path the repair looked at (whether or not it rewrote anything).
     worker_.run(
-        [makeInstaller = makeInstaller_, fileExists = options_.fileExists, done = repairedPaths_,
-         port]() -> std::optional<std::string> {
+        [makeInstaller = makeInstaller_, fileExists = options_.fileExists,
+         done = userAsked ? std::set<std::string>() : repairedPaths_,
+         port = repair.port]() -> std::optional<std::string> {
             auto installer = makeInstaller(port);
             if (!installer) {
                 return std::nullopt;
@@ -241,13 +277,22 @@ void SetupModel::repairInstallation(std::uint16_t port) {
             }
             return drift->installedPath;
         },
-        [this, alive = alive_](Outcome<std::optional<std::string>> outcome) {
+        [this, alive = alive_,
+         finished = std::move(repair.finished)](Outcome<std::optional<std::string>> outcome) {
             if (!*alive) {
                 return;
             }
             repairing_ = false;
             if (outcome.ok() && outcome.get()) {
                 repairedPaths_.insert(*outcome.get());
+            }
+            if (!waitingRepairs_.empty()) {
+                auto next = std::move(waitingRepairs_.front());
+                waitingRepairs_.erase(waitingRepairs_.begin());
+                startRepair(std::move(next));
+            }
+            if (finished) {
+                finished();
             }
         });
 }

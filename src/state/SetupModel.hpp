@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace meterly::state {
 
@@ -110,10 +111,17 @@ public:
     void resolveConflict(bool adopt);
     // Takes the connection out again.
     void disconnect();
+    // "Try again" of a failed state: repeats the operation that failed (a disconnect, or an
+    // install with the same choice); a failed reading of the settings is followed by a set-up.
+    void retry();
     // Rewrites and restarts the agent when its executable has moved or vanished and this
     // application's own executable exists. One repair at a time; each drifted path is repaired
     // once. Nothing of the outcome reaches the state.
-    void repairInstallation(std::uint16_t port);
+    //
+    // A repair the user asks for passes `finished`: it is repaired even when the same path was
+    // repaired before, waits for a repair already running, and `finished` runs on the main
+    // executor once it has ended (whatever it found or did).
+    void repairInstallation(std::uint16_t port, std::function<void()> finished = {});
     void acknowledgeSessionRestart() { needsSessionRestart_.set(false); }
 
     // Something observable changed (state or needsSessionRestart).
@@ -122,8 +130,17 @@ public:
     Observable<bool>& needsSessionRestartProperty() { return needsSessionRestart_; }
 
 private:
+    // What a failed state came from, so that "Try again" repeats it.
+    enum class Operation { setUp, adopt, replace, disconnect };
+    struct Repair {
+        std::uint16_t port;
+        std::function<void()> finished;
+    };
+
     void install(config::ClaudeSettingsFile::ConflictPolicy policy);
-    void installFailed(std::exception_ptr error);
+    void fail(Operation operation, std::string message);
+    void startRepair(Repair repair);
+    void installFailed(Operation operation, std::exception_ptr error);
     // The inspection's conflict rule: a loopback value with a backup beside the file may be reused.
     static bool canAdopt(const config::ClaudeSettingsFile::Inspection& found);
 
@@ -137,8 +154,11 @@ private:
     Observable<State> state_{State::checking(), &changed_};
     Observable<bool> needsSessionRestart_{false, &changed_};
 
+    Operation failedOperation_ = Operation::setUp;
     bool repairing_ = false;
     std::set<std::string> repairedPaths_;
+    // Repairs the user asked for while another ran.
+    std::vector<Repair> waitingRepairs_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

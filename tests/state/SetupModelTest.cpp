@@ -404,5 +404,86 @@ TEST_F(SetupModelTest, AnEqualStateCausesNoRedraw) {
     EXPECT_EQ(redraws, 1);
 }
 
+TEST_F(SetupModelTest, TryAgainRepeatsTheOperationThatFailed) {
+    // A disconnect whose agent cannot be stopped: trying again disconnects, it does not set up.
+    writeBaseURL(PortSelector::baseURL(scanFrom));
+    installer(scanFrom, ownExecutable()).agent().writePlist();
+    systemctl.answer("stop", {1}, "Unit is masked.");
+    auto model = makeModel();
+    model->refresh();
+    settle();
+    model->disconnect();
+    settle();
+    ASSERT_EQ(model->state().kind, State::Kind::failed);
+    systemctl.answer("stop", {0});
+    systemctl.clearCalls();
+    model->retry();
+    settle();
+    EXPECT_EQ(model->state(), State::notConfigured());
+    EXPECT_EQ(settings().inspect().existingBaseURL, std::nullopt);
+    EXPECT_EQ(fileBytes(unitPath()), std::nullopt);
+    for (const auto& call : systemctl.calls()) {
+        EXPECT_EQ(call.find("start"), std::string::npos) << call;
+    }
+
+    // A replacement whose proxy never answered: trying again replaces again.
+    writeBaseURL("https://gateway.example.com");
+    ReservedPort silent;
+    answeringPort = silent.port();
+    model->resolveConflict(false);
+    settle();
+    ASSERT_EQ(model->state().kind, State::Kind::failed);
+    answeringPort = 0;
+    model->retry();
+    settle();
+    EXPECT_EQ(model->state(), State::configured(scanFrom));
+    EXPECT_EQ(settings().inspect().existingBaseURL, PortSelector::baseURL(scanFrom));
+
+    // A settings file that could not be read: trying again sets up.
+    model->disconnect();
+    settle();
+    home.write(".claude/settings.json", "not json");
+    model->refresh();
+    ASSERT_EQ(model->state().kind, State::Kind::failed);
+    home.write(".claude/settings.json", "{}");
+    model->retry();
+    settle();
+    EXPECT_EQ(model->state(), State::configured(scanFrom));
+}
+
+TEST_F(SetupModelTest, ARepairTheUserAsksForRunsAgainAndSaysWhenItHasEnded) {
+    installer(8787, otherExecutable()).agent().writePlist();
+    writeBaseURL("http://127.0.0.1:8787");
+    auto model = makeModel();
+    model->refresh();
+    settle();
+    // The other copy takes the agent back; refreshes leave a path repaired once alone.
+    installer(8787, otherExecutable()).agent().writePlist();
+    systemctl.clearCalls();
+    model->refresh();
+    settle();
+    ASSERT_TRUE(systemctl.calls().empty());
+
+    // Asked for while an automatic repair runs, it waits for that one, then repairs.
+    int finished = 0;
+    model->repairInstallation(8787);
+    model->repairInstallation(8787, [&] {
+        ++finished;
+        EXPECT_EQ(installer(8787, ownExecutable()).agent().installedProgramArguments()->front(),
+                  ownExecutable());
+    });
+    EXPECT_EQ(finished, 0);
+    // The waiting repair starts from the first one's outcome, so settle until it has ended.
+    main.runUntil([&] { return finished == 1; }, std::chrono::seconds(20));
+    settle();
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user daemon-reload", "--user restart " + unit}));
+
+    // Nothing to repair: it still says it has ended.
+    model->repairInstallation(8787, [&] { ++finished; });
+    settle();
+    EXPECT_EQ(finished, 2);
+}
+
 } // namespace
 } // namespace meterly::state
