@@ -1,0 +1,280 @@
+#include "ui/setup/SetupFlowView.hpp"
+
+#include "state/SetupModel.hpp"
+#include "ui/setup/DisconnectButton.hpp"
+#include "ui/theme/Palette.hpp"
+#include "ui/theme/Typography.hpp"
+#include "ui/widgets/PlainText.hpp"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace meterly::ui {
+
+using Content = SetupFlowContent;
+
+namespace {
+
+QLabel* wrapping(QWidget* parent) {
+    auto* label = PlainText::label(parent);
+    label->setWordWrap(true);
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    return label;
+}
+
+} // namespace
+
+SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dismiss,
+                             QWidget* parent)
+    : QWidget(parent), model_(model), dismiss_(std::move(dismiss)), busy_(new QWidget(this)),
+      spinner_(new QProgressBar(busy_)), busyText_(PlainText::label(busy_)),
+      screen_(new QWidget(this)), headline_(wrapping(screen_)), value_(wrapping(screen_)),
+      body_(wrapping(screen_)), bullets_(new QWidget(screen_)),
+      disconnect_(new DisconnectButton(model, screen_)), leadingDismiss_(new QPushButton(screen_)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    auto* busyRow = new QHBoxLayout(busy_);
+    busyRow->setContentsMargins(0, 0, 0, 0);
+    busyRow->setSpacing(8);
+    spinner_->setRange(0, 0);
+    spinner_->setTextVisible(false);
+    spinner_->setFixedSize(16, 6);
+    busyRow->addWidget(spinner_, 0, Qt::AlignVCenter);
+    busyRow->addWidget(busyText_, 1, Qt::AlignVCenter);
+    column->addWidget(busy_);
+
+    auto* rows = new QVBoxLayout(screen_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(12);
+    rows->addWidget(headline_);
+    // The other base URL or the failure message: verbatim, selectable, on the text background.
+    value_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    rows->addWidget(value_);
+    rows->addWidget(body_);
+    auto* bulletColumn = new QVBoxLayout(bullets_);
+    bulletColumn->setContentsMargins(0, 0, 0, 0);
+    bulletColumn->setSpacing(6);
+    for (int i = 0; i < 3; ++i) {
+        auto* bullet = new QHBoxLayout;
+        bullet->setSpacing(6);
+        auto* mark = PlainText::label(bullets_);
+        mark->setText(QStringLiteral("•"));
+        auto* text = wrapping(bullets_);
+        bullet->addWidget(mark, 0, Qt::AlignTop);
+        bullet->addWidget(text, 1, Qt::AlignTop);
+        bulletColumn->addLayout(bullet);
+        bulletMarks_.push_back(mark);
+        bulletTexts_.push_back(text);
+    }
+    rows->addWidget(bullets_);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setSpacing(8);
+    buttonRow->addWidget(disconnect_, 0, Qt::AlignBottom);
+    buttonRow->addWidget(leadingDismiss_, 0, Qt::AlignBottom);
+    buttonRow->addStretch(1);
+    leadingDismiss_->setText(QStringLiteral("Leave it alone"));
+    connect(leadingDismiss_, &QPushButton::clicked, this, [this] { trigger(Action::dismiss); });
+    for (auto action : {Action::dismiss, Action::reuse, Action::replace, Action::setUp,
+                        Action::tryAgain, Action::done, Action::acknowledge}) {
+        auto* button = new QPushButton(screen_);
+        buttons_[action] = button;
+        buttonRow->addWidget(button, 0, Qt::AlignBottom);
+        connect(button, &QPushButton::clicked, this, [this, action] { trigger(action); });
+    }
+    for (auto* button : findChildren<QPushButton*>()) {
+        // Return is handled by the flow itself, never by a dialog's default button.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    rows->addLayout(buttonRow);
+    column->addWidget(screen_);
+
+    const auto shortcut = [this](QKeySequence keys, Content::Shortcut which) {
+        auto* key = new QShortcut(keys, this);
+        key->setContext(Qt::WindowShortcut);
+        connect(key, &QShortcut::activated, this, [this, which] { pressShortcut(which); });
+    };
+    shortcut(QKeySequence(Qt::Key_Return), Content::Shortcut::defaultAction);
+    shortcut(QKeySequence(Qt::Key_Enter), Content::Shortcut::defaultAction);
+    shortcut(QKeySequence(Qt::Key_Escape), Content::Shortcut::cancelAction);
+
+    modelChanged_ = model_.changed().connect([this] { refresh(); });
+    restyle();
+    refresh();
+}
+
+QPushButton* SetupFlowView::button(Action action, bool leading) const {
+    if (leading) {
+        return action == Action::dismiss ? leadingDismiss_ : nullptr;
+    }
+    return buttons_.at(action);
+}
+
+void SetupFlowView::refresh() {
+    auto next = SetupFlowPresenter::present(model_.state(), model_.needsSessionRestart(),
+                                            static_cast<bool>(dismiss_));
+    content_ = std::move(next);
+    const bool isBusy = content_.screen == Content::Screen::busy;
+    busy_->setVisible(isBusy);
+    screen_->setVisible(!isBusy);
+    busyText_->setText(QString::fromStdString(content_.busyText));
+
+    headline_->setVisible(!content_.headline.empty());
+    headline_->setText(QString::fromStdString(content_.headline));
+    if (content_.screen == Content::Screen::configured) {
+        headline_->setText(QStringLiteral("✓ ") + headline_->text());
+    } else if (content_.screen == Content::Screen::failed) {
+        headline_->setText(QStringLiteral("⚠ ") + headline_->text());
+    }
+    value_->setVisible(!content_.selectableValue.empty() ||
+                       content_.screen == Content::Screen::conflict ||
+                       content_.screen == Content::Screen::failed);
+    value_->setText(QString::fromStdString(content_.selectableValue));
+    body_->setVisible(!content_.body.empty());
+    body_->setText(QString::fromStdString(content_.body));
+    bullets_->setVisible(!content_.bullets.empty());
+    for (std::size_t i = 0; i < bulletTexts_.size(); ++i) {
+        bulletTexts_[i]->setText(
+            i < content_.bullets.size() ? QString::fromStdString(content_.bullets[i]) : QString());
+    }
+    disconnect_->setVisible(content_.showsDisconnect);
+    if (!content_.showsDisconnect) {
+        disconnect_->setConfirming(false);
+    }
+
+    leadingDismiss_->setVisible(false);
+    for (auto& [action, button] : buttons_) {
+        button->setVisible(false);
+    }
+    for (const auto& shown : content_.leadingButtons) {
+        if (shown.action == Action::dismiss) {
+            leadingDismiss_->setText(QString::fromStdString(shown.title));
+            leadingDismiss_->setVisible(true);
+        }
+    }
+    for (const auto& shown : content_.trailingButtons) {
+        auto* button = buttons_.at(shown.action);
+        button->setText(QString::fromStdString(shown.title));
+        button->setVisible(true);
+    }
+    // The default button looks like one, though Return is handled here.
+    for (auto& [action, button] : buttons_) {
+        const auto* answering =
+            SetupFlowPresenter::buttonFor(content_, Content::Shortcut::defaultAction);
+        button->setProperty("defaultAction", answering != nullptr && answering->action == action);
+    }
+    restyle();
+    if (QWidget* top = window(); top != nullptr && top->isVisible() && top != this) {
+        top->adjustSize();
+    }
+}
+
+bool SetupFlowView::pressShortcut(Content::Shortcut shortcut) {
+    if (!isVisible() && parentWidget() != nullptr) {
+        return false;
+    }
+    const auto* answering = SetupFlowPresenter::buttonFor(content_, shortcut);
+    if (answering == nullptr) {
+        return false;
+    }
+    trigger(answering->action);
+    return true;
+}
+
+void SetupFlowView::trigger(Action action) {
+    switch (action) {
+    case Action::dismiss:
+        if (dismiss_) {
+            dismiss_();
+        }
+        return;
+    case Action::setUp:
+        model_.setUp();
+        return;
+    case Action::done:
+        model_.acknowledgeSessionRestart();
+        if (dismiss_) {
+            dismiss_();
+        }
+        return;
+    case Action::acknowledge:
+        model_.acknowledgeSessionRestart();
+        return;
+    case Action::reuse:
+        model_.resolveConflict(true);
+        return;
+    case Action::replace:
+        model_.resolveConflict(false);
+        return;
+    case Action::tryAgain:
+        model_.retry();
+        return;
+    }
+}
+
+void SetupFlowView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        restyle();
+    }
+    QWidget::changeEvent(event);
+}
+
+void SetupFlowView::restyle() {
+    const Palette colours = Palette::current();
+    const QFont caption = Typography::caption();
+    Typography::style(busyText_, caption, colours.secondary);
+    QColor headlineColour = colours.primary;
+    QFont headlineFont = caption;
+    switch (content_.screen) {
+    case Content::Screen::configured:
+        headlineColour = colours.green;
+        break;
+    case Content::Screen::failed:
+        headlineColour = colours.orange;
+        break;
+    case Content::Screen::conflict:
+        headlineFont.setWeight(QFont::DemiBold);
+        break;
+    default:
+        break;
+    }
+    Typography::style(headline_, headlineFont, headlineColour);
+    const bool conflict = content_.screen == Content::Screen::conflict;
+    QFont valueFont = caption;
+    if (conflict) {
+        valueFont.setFamily(QStringLiteral("monospace"));
+        valueFont.setStyleHint(QFont::Monospace);
+    }
+    value_->setFont(valueFont);
+    // The other base URL stands on the text background in a rounded box.
+    const QColor ink = conflict ? colours.primary : colours.secondary;
+    value_->setStyleSheet(
+        conflict ? QStringLiteral("QLabel { background: %1; color: %2; border-radius: 4px; "
+                                  "padding: 6px; }")
+                       .arg(QGuiApplication::palette().color(QPalette::Base).name(),
+                            ink.name(QColor::HexArgb))
+                 : QStringLiteral("QLabel { color: %1; }").arg(ink.name(QColor::HexArgb)));
+    if (content_.screen == Content::Screen::notConfigured) {
+        Typography::style(body_, caption, colours.primary);
+    } else {
+        Typography::style(body_, caption,
+                          content_.bodyIsWarning ? colours.orange : colours.secondary);
+    }
+    for (auto* label : bulletTexts_) {
+        Typography::style(label, caption, colours.secondary);
+    }
+    for (auto* label : bulletMarks_) {
+        Typography::style(label, caption, colours.secondary);
+    }
+}
+
+} // namespace meterly::ui

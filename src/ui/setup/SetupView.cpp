@@ -1,0 +1,43 @@
+#include "ui/setup/SetupView.hpp"
+
+#include "state/SetupModel.hpp"
+#include "ui/setup/SetupFlowView.hpp"
+#include "ui/theme/Palette.hpp"
+#include "ui/theme/Typography.hpp"
+#include "ui/widgets/PlainText.hpp"
+
+#include <QEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace meterly::ui {
+
+SetupView::SetupView(state::SetupModel& model, QWidget* parent)
+    : QWidget(parent), model_(model), heading_(PlainText::label(this)),
+      flow_(new SetupFlowView(
+          model, [this] { window()->close(); }, this)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+    heading_->setText(QString::fromUtf8(SetupWindow::title));
+    column->addWidget(heading_);
+    column->addWidget(flow_);
+    setFixedWidth(380);
+    Typography::style(heading_, Typography::system(13, QFont::DemiBold),
+                      Palette::current().primary);
+}
+
+void SetupView::showEvent(QShowEvent* event) {
+    model_.refresh();
+    QWidget::showEvent(event);
+}
+
+void SetupView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        Typography::style(heading_, Typography::system(13, QFont::DemiBold),
+                          Palette::current().primary);
+    }
+    QWidget::changeEvent(event);
+}
+
+} // namespace meterly::ui

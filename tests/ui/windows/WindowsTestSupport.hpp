@@ -1,0 +1,75 @@
+#pragma once
+
+#include "config/ProcessRunner.hpp"
+#include "config/ProxyInstaller.hpp"
+#include "config/SystemdUserBackend.hpp"
+#include "state/BlockingWorker.hpp"
+#include "state/SetupModel.hpp"
+#include "state/VirtualTimeExecutor.hpp"
+#include "support/LocalHTTPServer.hpp"
+#include "support/TempDir.hpp"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace meterly::ui::testing {
+
+inline config::EnvironmentLookup noVariables() {
+    return [](std::string_view) { return std::optional<std::string>(); };
+}
+
+// A setup model over Claude Code's settings in a temporary home that installs and removes only
+// the settings entry (no agent is started or stopped), on a port that is free.
+struct SetupFixture {
+    meterly::testing::TempDir home;
+    state::VirtualTimeExecutor main;
+    state::BlockingWorker worker{main};
+    std::uint16_t port = 0;
+    std::unique_ptr<state::SetupModel> model;
+
+    explicit SetupFixture(bool withInstaller = true) {
+        meterly::testing::ReservedPort free;
+        port = free.port();
+        free.release();
+        state::SetupModel::Options options;
+        options.scanFrom = port;
+        options.portProbe = [](std::uint16_t) { return false; };
+        auto backend = std::make_shared<config::SystemdUserBackend>(
+            std::make_shared<config::PosixProcessRunner>(), noVariables(),
+            (home.path() / "no-systemctl").string());
+        state::SetupModel::MakeInstaller make;
+        if (withInstaller) {
+            make = [this, backend](std::uint16_t p) {
+                return std::optional(
+                    config::ProxyInstaller::standard("/opt/Meterly.app/Contents/MacOS/meterly", p,
+                                                     home.path(), noVariables(), backend));
+            };
+        } else {
+            make = [](std::uint16_t) { return std::optional<config::ProxyInstaller>(); };
+        }
+        model =
+            std::make_unique<state::SetupModel>(worker, config::ClaudeSettingsFile(settingsPath()),
+                                                std::move(make), false, std::move(options));
+    }
+
+    std::filesystem::path settingsPath() const { return home.path() / ".claude/settings.json"; }
+    void writeSettings(const std::string& contents) {
+        home.write(".claude/settings.json", contents);
+    }
+    void writeBaseURL(const std::string& baseURL) {
+        writeSettings(R"({"env": {"ANTHROPIC_BASE_URL": ")" + baseURL + R"("}})");
+    }
+    // Runs the main executor until the worker is idle and its outcomes have run.
+    bool settle() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (worker.pending() > 0 && std::chrono::steady_clock::now() < deadline) {
+            main.runUntil([this] { return worker.pending() == 0; }, std::chrono::milliseconds(5));
+        }
+        main.runReady();
+        return worker.pending() == 0;
+    }
+};
+
+} // namespace meterly::ui::testing
