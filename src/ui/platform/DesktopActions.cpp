@@ -9,6 +9,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QPointer>
 #include <QUrl>
 
@@ -51,6 +52,24 @@ void DesktopActions::revealFolder(const QString& folder) {
                 if (call->isError()) {
                     // No file manager on the bus: the desktop's default for folders.
                     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+                }
+                call->deleteLater();
+            });
+}
+
+void DesktopActions::revealFile(const QString& file) {
+    const QString uri = QUrl::fromLocalFile(file).toString();
+    auto message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                                  QStringLiteral("/org/freedesktop/FileManager1"),
+                                                  QStringLiteral("org.freedesktop.FileManager1"),
+                                                  QStringLiteral("ShowItems"));
+    message << QStringList{uri} << QString();
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [file](QDBusPendingCallWatcher* call) {
+                if (call->isError()) {
+                    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
                 }
                 call->deleteLater();
             });

@@ -31,6 +31,9 @@ public:
     // Opens a window of the file manager on `folder` (org.freedesktop.FileManager1), else the
     // desktop's default for the folder.
     void revealFolder(const QString& folder);
+    // Shows `file` selected in a window of the file manager (org.freedesktop.FileManager1), else
+    // opens the folder it lies in.
+    void revealFile(const QString& file);
 
     // Opens `url` in the browser when it is an http or https link; anything else is ignored.
     // Returns whether it was opened.

@@ -4,7 +4,11 @@
 #include "config/ProxyInstaller.hpp"
 #include "config/SystemdUserBackend.hpp"
 #include "state/BlockingWorker.hpp"
+#include "state/MemoryPreferences.hpp"
+#include "state/NotificationPreferences.hpp"
 #include "state/SetupModel.hpp"
+#include "state/UsageNotifier.hpp"
+#include "state/UsageViewModel.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
@@ -70,6 +74,41 @@ struct SetupFixture {
         main.runReady();
         return worker.pending() == 0;
     }
+};
+
+// A notifier that only counts re-plans.
+class CountingNotifier final : public state::UsageNotifier {
+public:
+    int replans = 0;
+    void prime(std::function<void()> done) override { finish(done); }
+    void refresh(const std::optional<core::UsageSnapshot>&, core::Date,
+                 std::function<void()> done) override {
+        finish(done);
+    }
+    void tick(core::Date) override {}
+    void preferencesChanged(const std::optional<core::UsageSnapshot>&, core::Date,
+                            std::function<void()> done) override {
+        ++replans;
+        finish(done);
+    }
+
+private:
+    static void finish(const std::function<void()>& done) {
+        if (done) {
+            done();
+        }
+    }
+};
+
+// The usage view model over preferences in memory, with no source started.
+struct UsageFixture {
+    explicit UsageFixture(state::MainExecutor& main)
+        : notifier(std::make_shared<CountingNotifier>()),
+          model(main, defaults, std::make_shared<state::NotificationPreferences>(defaults),
+                notifier, nullptr) {}
+    state::MemoryPreferences defaults;
+    std::shared_ptr<CountingNotifier> notifier;
+    state::UsageViewModel model;
 };
 
 } // namespace meterly::ui::testing

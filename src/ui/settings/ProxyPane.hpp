@@ -1,0 +1,135 @@
+#pragma once
+
+#include "state/ChangeSignal.hpp"
+#include "state/MainExecutor.hpp"
+#include "ui/settings/ProxyPanePresenter.hpp"
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace meterly::state {
+class DiagnosticsRefresh;
+class SetupModel;
+class TextFormatter;
+class UsageViewModel;
+} // namespace meterly::state
+
+namespace meterly::ui {
+
+class DisconnectButton;
+class ElidedLabel;
+class PulsingDot;
+class RequestsChart;
+class SetupFlowView;
+class TextButton;
+
+// Whether Claude Code's traffic goes through the proxy, and the tools to fix it: the setup flow
+// while not connected, the verdict with its dot, the requests per hour, the details, Re-check,
+// Restart proxy, Repair, Copy diagnostics and Disconnect.
+class ProxyPane : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr core::Seconds copiedFor = 2;
+
+    struct Services {
+        // Shows a file in the file manager.
+        std::function<void(const QString& path)> reveal;
+        // The running app's version, for the copied summary; none when unknown.
+        std::function<std::optional<std::string>()> appVersion;
+    };
+
+    ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
+              state::DiagnosticsRefresh& diagnostics, state::MainExecutor& main,
+              std::shared_ptr<const state::TextFormatter> texts, Services services,
+              QWidget* parent = nullptr);
+    ~ProxyPane() override;
+
+    const ProxyPaneContent& content() const { return content_; }
+    void refresh();
+
+    SetupFlowView* flow() const { return flow_; }
+    QWidget* restartNote() const { return restartNote_; }
+    QPushButton* restartNoteOK() const { return restartOK_; }
+    QProgressBar* spinner() const { return spinner_; }
+    QWidget* diagnosticsBlock() const { return details_; }
+    PulsingDot* dot() const { return dot_; }
+    QLabel* verdictLabel() const { return verdict_; }
+    RequestsChart* chart() const { return chart_; }
+    QPushButton* recheckButton() const { return recheck_; }
+    QPushButton* restartButton() const { return restart_; }
+    QPushButton* repairButton() const { return repair_; }
+    QPushButton* copyButton() const { return copy_; }
+    DisconnectButton* disconnectButton() const { return disconnect_; }
+    // The label and value of a details row by its label ("Address", "Backup", ...), shown or not.
+    QWidget* rowLabel(const std::string& label) const;
+    QString rowValue(const std::string& label) const;
+    TextButton* copyPathButton(const std::string& label) const;
+    TextButton* showPathButton(const std::string& label) const;
+
+    void copyDiagnostics();
+    void copyPath(const std::string& path);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct DetailRow {
+        std::string label;
+        ProxyPaneContent::Row::Kind kind;
+        QLabel* name = nullptr;
+        QLabel* fact = nullptr;
+        ElidedLabel* path = nullptr;
+        TextButton* copy = nullptr;
+        TextButton* show = nullptr;
+        QWidget* spacer = nullptr;
+        std::string value;
+    };
+    const DetailRow* row(const std::string& label) const;
+    void restyle();
+
+    state::UsageViewModel& model_;
+    state::SetupModel& setup_;
+    state::DiagnosticsRefresh& diagnostics_;
+    state::MainExecutor& main_;
+    std::shared_ptr<const state::TextFormatter> texts_;
+    Services services_;
+    ProxyPaneContent content_;
+
+    bool copied_ = false;
+    std::optional<std::string> copiedPath_;
+    std::optional<state::MainExecutor::TimerID> copiedTimer_;
+    std::vector<state::MainExecutor::TimerID> pathTimers_;
+
+    SetupFlowView* flow_;
+    QWidget* flowDivider_;
+    QWidget* restartNote_;
+    QLabel* restartText_;
+    QPushButton* restartOK_;
+    QProgressBar* spinner_;
+    QWidget* details_;
+    PulsingDot* dot_;
+    QLabel* verdict_;
+    RequestsChart* chart_;
+    QLabel* detailsTitle_;
+    std::vector<DetailRow> rows_;
+    QPushButton* recheck_;
+    QPushButton* restart_;
+    QPushButton* repair_;
+    QPushButton* copy_;
+    DisconnectButton* disconnect_;
+
+    state::Subscription setupChanged_;
+    state::Subscription modelChanged_;
+    state::Subscription diagnosticsChanged_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace meterly::ui
