@@ -42,6 +42,7 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
     versionRow->addStretch(1);
     versionRow->addWidget(version_);
     column_->addLayout(versionRow);
+    column_->addStretch(1);
     restyle();
 }
 

@@ -39,6 +39,7 @@ NotificationsPane::NotificationsPane(state::UsageViewModel& model, QWidget* pare
         new SettingToggle(QStringLiteral("Show \"may run out\" warnings"), std::nullopt, this);
     runway_->onToggled = [this](bool on) { model_.setShowsRunwayWarnings(on); };
     column->addWidget(runway_);
+    column->addStretch(1);
     preferencesChanged_ = model_.notifications()->changed().connect([this] { refresh(); });
     modelChanged_ = model_.changed().connect([this] { refresh(); });
     restyle();

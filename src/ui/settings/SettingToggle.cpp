@@ -26,6 +26,7 @@ SettingToggle::SettingToggle(const QString& title, std::optional<QString> captio
     caption_->setVisible(caption.has_value());
     texts->addWidget(title_);
     texts->addWidget(caption_);
+    texts->addStretch(1);
     row->addLayout(texts, 1);
     row->addWidget(switch_, 0, Qt::AlignTop);
     // The row reads as one element: its title and caption.

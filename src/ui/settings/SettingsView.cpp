@@ -56,7 +56,13 @@ SettingsView::SettingsView(state::UsageViewModel& model, state::SetupModel& setu
     sidebar_->setFixedWidth(180);
     sidebar_->setFrameShape(QFrame::NoFrame);
     sidebar_->setIconSize(QSize(16, 16));
-    sidebar_->setSpacing(2);
+    sidebar_->setSpacing(1);
+    sidebar_->setStyleSheet(QStringLiteral("QListWidget { padding: 10px 8px; } "
+                                           "QListWidget::item { padding: 4px 6px; "
+                                           "border-radius: 5px; } "
+                                           "QListWidget::item:selected { "
+                                           "background: palette(highlight); "
+                                           "color: palette(highlighted-text); }"));
     for (auto pane : state::allSettingsPanes) {
         auto* item = new QListWidgetItem(paneIcon(pane),
                                          QString::fromStdString(SettingsPresenter::title(pane)));

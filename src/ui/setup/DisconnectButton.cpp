@@ -76,6 +76,7 @@ DisconnectButton::DisconnectButton(state::SetupModel& model, QWidget* parent)
     question_->setText(QStringLiteral("Disconnect Claude Code from Meterly?"));
     questionText_->setText(QString::fromUtf8(explanation));
     questionText_->setWordWrap(true);
+    question_->setWordWrap(true);
     confirmColumn->addWidget(question_);
     confirmColumn->addWidget(questionText_);
     auto* buttons = new QHBoxLayout;

@@ -25,7 +25,6 @@ namespace {
 QLabel* wrapping(QWidget* parent) {
     auto* label = PlainText::label(parent);
     label->setWordWrap(true);
-    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     return label;
 }
 
@@ -36,8 +35,8 @@ SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dis
     : QWidget(parent), model_(model), dismiss_(std::move(dismiss)), busy_(new QWidget(this)),
       spinner_(new QProgressBar(busy_)), busyText_(PlainText::label(busy_)),
       screen_(new QWidget(this)), headline_(wrapping(screen_)), value_(wrapping(screen_)),
-      body_(wrapping(screen_)), bullets_(new QWidget(screen_)),
-      disconnect_(new DisconnectButton(model, screen_)), leadingDismiss_(new QPushButton(screen_)) {
+      body_(wrapping(screen_)), disconnect_(new DisconnectButton(model, screen_)),
+      leadingDismiss_(new QPushButton(screen_)) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
 
@@ -59,28 +58,30 @@ SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dis
     value_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     rows->addWidget(value_);
     rows->addWidget(body_);
-    auto* bulletColumn = new QVBoxLayout(bullets_);
-    bulletColumn->setContentsMargins(0, 0, 0, 0);
+    // The bullets stand in the screen's own column, so that their wrapped lines get the height
+    // they need.
+    auto* bulletColumn = new QVBoxLayout;
     bulletColumn->setSpacing(6);
     for (int i = 0; i < 3; ++i) {
         auto* bullet = new QHBoxLayout;
         bullet->setSpacing(6);
-        auto* mark = PlainText::label(bullets_);
+        auto* mark = PlainText::label(screen_);
         mark->setText(QStringLiteral("•"));
-        auto* text = wrapping(bullets_);
+        auto* text = wrapping(screen_);
         bullet->addWidget(mark, 0, Qt::AlignTop);
-        bullet->addWidget(text, 1, Qt::AlignTop);
+        bullet->addWidget(text, 1);
         bulletColumn->addLayout(bullet);
         bulletMarks_.push_back(mark);
         bulletTexts_.push_back(text);
     }
-    rows->addWidget(bullets_);
+    rows->addLayout(bulletColumn);
 
     auto* buttonRow = new QHBoxLayout;
     buttonRow->setSpacing(8);
-    buttonRow->addWidget(disconnect_, 0, Qt::AlignBottom);
+    // Shown alone on its side of the row, the disconnect control takes the room left.
+    buttonRow->addWidget(disconnect_, 1);
     buttonRow->addWidget(leadingDismiss_, 0, Qt::AlignBottom);
-    buttonRow->addStretch(1);
+    buttonRow->addStretch(0);
     leadingDismiss_->setText(QStringLiteral("Leave it alone"));
     connect(leadingDismiss_, &QPushButton::clicked, this, [this] { trigger(Action::dismiss); });
     for (auto action : {Action::dismiss, Action::reuse, Action::replace, Action::setUp,
@@ -141,8 +142,9 @@ void SetupFlowView::refresh() {
     value_->setText(QString::fromStdString(content_.selectableValue));
     body_->setVisible(!content_.body.empty());
     body_->setText(QString::fromStdString(content_.body));
-    bullets_->setVisible(!content_.bullets.empty());
     for (std::size_t i = 0; i < bulletTexts_.size(); ++i) {
+        bulletTexts_[i]->setVisible(i < content_.bullets.size());
+        bulletMarks_[i]->setVisible(i < content_.bullets.size());
         bulletTexts_[i]->setText(
             i < content_.bullets.size() ? QString::fromStdString(content_.bullets[i]) : QString());
     }

@@ -64,7 +64,6 @@ private:
     QLabel* headline_;
     QLabel* value_;
     QLabel* body_;
-    QWidget* bullets_;
     std::vector<QLabel*> bulletTexts_;
     std::vector<QLabel*> bulletMarks_;
     DisconnectButton* disconnect_;

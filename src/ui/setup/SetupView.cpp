@@ -22,6 +22,7 @@ SetupView::SetupView(state::SetupModel& model, QWidget* parent)
     heading_->setText(QString::fromUtf8(SetupWindow::title));
     column->addWidget(heading_);
     column->addWidget(flow_);
+    column->addStretch(1);
     setFixedWidth(380);
     Typography::style(heading_, Typography::system(13, QFont::DemiBold),
                       Palette::current().primary);
