@@ -2,6 +2,7 @@
 // its buttons connect Claude Code and take the connection out again.
 
 #include "config/PortSelector.hpp"
+#include "core/Environment.hpp"
 #include "config/ProcessRunner.hpp"
 #include "config/ProxyHealthProbe.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -32,7 +33,7 @@ using Action = SetupFlowContent::Action;
 
 const std::string unit = "com.meterly.proxy.service";
 
-config::EnvironmentLookup noVariables() {
+core::EnvironmentLookup noVariables() {
     return [](std::string_view) { return std::optional<std::string>(); };
 }
 

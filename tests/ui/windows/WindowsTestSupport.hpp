@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Environment.hpp"
 #include "config/ProcessRunner.hpp"
 #include "config/ProxyInstaller.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -20,7 +21,7 @@
 
 namespace meterly::ui::testing {
 
-inline config::EnvironmentLookup noVariables() {
+inline core::EnvironmentLookup noVariables() {
     return [](std::string_view) { return std::optional<std::string>(); };
 }
 
