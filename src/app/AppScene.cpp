@@ -1,6 +1,7 @@
 #include "app/AppScene.hpp"
 
 #include "app/ProxyEndpoint.hpp"
+#include "config/AppVersion.hpp"
 #include "config/ClaudeSettingsFile.hpp"
 #include "config/PortSelector.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -8,7 +9,12 @@
 #include "proxy/PollingUsageSource.hpp"
 #include "proxy/StatusClient.hpp"
 #include "state/BlockingWorker.hpp"
+#include "state/DiagnosticsRefresh.hpp"
+#include "state/LoginItem.hpp"
 #include "state/NotifySendFallback.hpp"
+#include "state/ProxyDiagnosticsReader.hpp"
+#include "state/SettingsRoute.hpp"
+#include "state/TextFormatter.hpp"
 #include "state/SetupModel.hpp"
 #include "state/UsageViewModel.hpp"
 #include "ui/platform/DBusNotificationCentre.hpp"
@@ -17,6 +23,8 @@
 #include "ui/platform/QuitOnTermination.hpp"
 #include "ui/scene/MeterlyApp.hpp"
 #include "ui/scene/WindowRegistry.hpp"
+#include "ui/settings/SettingsView.hpp"
+#include "ui/setup/SetupView.hpp"
 #include "ui/update/UpdateStateOffer.hpp"
 #include "update/LaunchHealth.hpp"
 #include "update/RelaunchAfterUpdate.hpp"
@@ -66,10 +74,35 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     state::SetupModel setup(installerWorker, config::ClaudeSettingsFile::standard(home),
                             state::SetupModel::bundledInstaller(home), true);
 
-    ui::WindowRegistry windows;
-    windows.add(ui::WindowRegistry::setupID, QStringLiteral("Set up Meterly"), {});
-    windows.add(ui::WindowRegistry::settingsID, QStringLiteral("Settings"), {});
     ui::DesktopActions desktop(desktopWorker, environment, home);
+    // The settings window's diagnostics are read on a worker of their own; restarts of the agent
+    // go to the installer's.
+    state::BlockingWorker diagnosticsWorker(main);
+    auto texts = std::make_shared<const state::TextFormatter>(environment);
+    ui::WindowRegistry windows;
+    windows.add(ui::SetupWindow::id, QString::fromUtf8(ui::SetupWindow::title),
+                [&setup] { return new ui::SetupView(setup); });
+    windows.add(ui::SettingsWindow::id, QString::fromUtf8(ui::SettingsWindow::title), [&] {
+        ui::SettingsView::Services settings{
+            state::LoginItem::running(home),
+            state::DiagnosticsRefresh::standard(
+                state::ProxyDiagnosticsReader::standard(home), diagnosticsWorker,
+                installerWorker, setup,
+                [&usage]() -> std::optional<core::Date> {
+                    if (auto last = usage.proxyLastRequestAt()) {
+                        return last;
+                    }
+                    if (const auto& snapshot = usage.snapshot()) {
+                        return snapshot->capturedAt;
+                    }
+                    return std::nullopt;
+                }),
+            [&desktop](const QString& path) { desktop.revealFile(path); },
+            QString::fromStdString(config::AppVersion::current()),
+            [&updates] { return updates->currentVersion(); }};
+        return new ui::SettingsView(usage, setup, state::SettingsRoute::shared(), main,
+                                    installerWorker, texts, std::move(settings));
+    });
 
     ui::MeterlyApp::Services services;
     services.explicitPort = ProxyEndpoint::explicitPort(launch.arguments, environment);
