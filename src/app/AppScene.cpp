@@ -79,6 +79,8 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     // go to the installer's.
     state::BlockingWorker diagnosticsWorker(main);
     auto texts = std::make_shared<const state::TextFormatter>(environment);
+    // The scene, once made; the windows are made on first opening, after it.
+    ui::MeterlyApp* scene = nullptr;
     ui::WindowRegistry windows;
     windows.add(ui::SetupWindow::id, QString::fromUtf8(ui::SetupWindow::title),
                 [&setup] { return new ui::SetupView(setup); });
@@ -99,7 +101,24 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
                 }),
             [&desktop](const QString& path) { desktop.revealFile(path); },
             QString::fromStdString(config::AppVersion::current()),
-            [&updates] { return updates->currentVersion(); }};
+            [&updates] { return updates->currentVersion(); },
+            {}};
+        settings.updates.state = updates.get();
+        settings.updates.offer = &offer;
+        settings.updates.texts = texts;
+        settings.updates.now = [&usage] { return usage.now(); };
+        settings.updates.bannerActions.update = [&scene] { scene->updateThenRelaunch(); };
+        settings.updates.bannerActions.tryAgain = [&scene] { scene->updateThenRelaunch(); };
+        settings.updates.bannerActions.openNotes = [&offer] {
+            if (auto url = offer.notesURL()) {
+                ui::DesktopActions::openWebPage(QString::fromStdString(*url));
+            }
+        };
+        settings.updates.bannerActions.downloadInBrowser = [&offer] {
+            if (auto url = offer.downloadURL()) {
+                ui::DesktopActions::openWebPage(QString::fromStdString(*url));
+            }
+        };
         return new ui::SettingsView(usage, setup, state::SettingsRoute::shared(), main,
                                     installerWorker, texts, std::move(settings));
     });
@@ -139,6 +158,7 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
 
     ui::MeterlyApp app({usage, setup, &offer}, std::move(services), windows, desktop,
                        desktopWorker);
+    scene = &app;
     app.start();
     const int status = QApplication::exec();
     usage.stop();

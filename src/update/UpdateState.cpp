@@ -127,7 +127,13 @@ void UpdateState::performCheck(bool userAsked, Done done) {
         if (alive.expired()) {
             return;
         }
-        // A failed check is not reported: the status stays as it was.
+        // A failed check leaves the status as it was; only a check the user asked for says it
+        // failed, so that the settings window does not call the app up to date.
+        if (userAsked) {
+            lastUserCheckFailed_.set(!outcome.ok());
+        } else if (outcome.ok()) {
+            lastUserCheckFailed_.set(false);
+        }
         if (outcome.ok()) {
             const auto& info = outcome.get();
             if (!currentVersion_ || !isNewer(info.latestVersion, *currentVersion_)) {

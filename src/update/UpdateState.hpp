@@ -66,7 +66,9 @@ public:
     const state::Observable<UpdateStatus>& status() const { return status_; }
     const state::Observable<DownloadState>& download() const { return download_; }
     const state::Observable<bool>& isChecking() const { return isChecking_; }
-    // Emitted after any of the three changes.
+    // The last check the user asked for could not read the feed (until a later check reads it).
+    const state::Observable<bool>& lastUserCheckFailed() const { return lastUserCheckFailed_; }
+    // Emitted after any of these changes.
     state::ChangeSignal& changed() { return changed_; }
 
     const std::optional<std::string>& currentVersion() const { return currentVersion_; }
@@ -114,6 +116,7 @@ private:
     state::Observable<UpdateStatus> status_{UpdateStatus::upToDate(), &changed_};
     state::Observable<DownloadState> download_{DownloadState::idle(), &changed_};
     state::Observable<bool> isChecking_{false, &changed_};
+    state::Observable<bool> lastUserCheckFailed_{false, &changed_};
 
     // Each download has its own number, so that a late progress report or result of an earlier
     // one is ignored.

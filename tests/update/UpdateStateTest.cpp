@@ -207,6 +207,28 @@ TEST_F(UpdateStateTest, PeriodicChecksComeFourHoursApartAndFailuresStillCount) {
     EXPECT_TRUE(feed->pending.empty());
 }
 
+TEST_F(UpdateStateTest, AUserCheckWhoseFeedFailsSaysSoUntilACheckReadsIt) {
+    auto state = make();
+    state->checkNow();
+    feed->fail();
+    EXPECT_TRUE(*state->lastUserCheckFailed());
+    EXPECT_FALSE(*state->isChecking());
+    // An unattended check that fails too says nothing new; one that reads the feed clears it.
+    executor.advance(UpdateState::checkSpacing);
+    state->checkIfDue();
+    feed->fail();
+    EXPECT_TRUE(*state->lastUserCheckFailed());
+    executor.advance(UpdateState::checkSpacing);
+    state->checkIfDue();
+    feed->answer(release("1.0.7"));
+    EXPECT_FALSE(*state->lastUserCheckFailed());
+    state->checkNow();
+    feed->fail();
+    state->checkNow();
+    feed->answer(release("1.0.7"));
+    EXPECT_FALSE(*state->lastUserCheckFailed());
+}
+
 TEST_F(UpdateStateTest, UserChecksIgnoreTheRolloutWhichPeriodicChecksObey) {
     auto state = make();
     UpdateInfo held = release("1.1");

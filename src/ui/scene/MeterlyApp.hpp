@@ -80,6 +80,8 @@ public:
     void runStartUpTask();
     // Re-reads Claude Code's settings; opens the setup window when no base URL is set.
     void presentSetupIfNeeded();
+    // The banner's "Update" (and "Try again"): downloads, installs, then relaunches.
+    void updateThenRelaunch();
     // Opens a window by identifier and brings it to the front.
     void openWindow(const std::string& id);
 
@@ -95,7 +97,6 @@ private:
     void refreshGauge();
     void refreshPopover();
     void trayAvailabilityChanged(bool available);
-    void updateThenRelaunch();
     // The history section of the current report, made again only for a new report (it looks at
     // the disk for each project folder) or when the popover opens.
     const std::optional<HistoryContent>& historyContent();

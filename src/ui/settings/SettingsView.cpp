@@ -76,7 +76,8 @@ SettingsView::SettingsView(state::UsageViewModel& model, state::SetupModel& setu
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
     column->addWidget(title_);
-    general_ = new GeneralPane(std::move(services.loginItem), worker, services.version);
+    general_ = new GeneralPane(std::move(services.loginItem), worker, services.version,
+                               std::move(services.updates));
     proxy_ = new ProxyPane(model, setup, *diagnostics_, main, texts,
                            {std::move(services.reveal), std::move(services.appVersion)});
     notifications_ = new NotificationsPane(model);

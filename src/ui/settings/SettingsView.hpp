@@ -5,6 +5,7 @@
 #include "state/DiagnosticsRefresh.hpp"
 #include "state/LoginItem.hpp"
 #include "state/SetupModel.hpp"
+#include "ui/settings/GeneralPane.hpp"
 
 #include <QWidget>
 #include <functional>
@@ -52,6 +53,8 @@ public:
         // The running app's version ("1.0.7"), and the one for the copied diagnostics.
         QString version;
         std::function<std::optional<std::string>()> appVersion;
+        // The update check and the banner of the General pane; none without self-update.
+        GeneralPane::Updates updates;
     };
 
     SettingsView(state::UsageViewModel& model, state::SetupModel& setup,

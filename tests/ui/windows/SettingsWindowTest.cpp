@@ -67,7 +67,8 @@ protected:
             {},
             [this](const QString& path) { revealed.push_back(path.toStdString()); },
             QStringLiteral("1.0.7"),
-            [] { return std::optional<std::string>("1.0.7"); }};
+            [] { return std::optional<std::string>("1.0.7"); },
+            {}};
         services.diagnostics.read = [this](std::optional<core::Date> last,
                                            state::DiagnosticsRefresh::ReadDone done) {
             ++reads;

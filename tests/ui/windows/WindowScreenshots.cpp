@@ -136,7 +136,8 @@ TEST_F(WindowScreenshots, SettingsWindow) {
                                         {},
                                         {},
                                         QStringLiteral("1.0.7"),
-                                        [] { return std::optional<std::string>("1.0.7"); }};
+                                        [] { return std::optional<std::string>("1.0.7"); },
+                                        {}};
         services.diagnostics.read = [&found](std::optional<core::Date> last,
                                              state::DiagnosticsRefresh::ReadDone done) {
             auto copy = found;
