@@ -14,8 +14,8 @@
 #include "state/NotifySendFallback.hpp"
 #include "state/ProxyDiagnosticsReader.hpp"
 #include "state/SettingsRoute.hpp"
-#include "state/TextFormatter.hpp"
 #include "state/SetupModel.hpp"
+#include "state/TextFormatter.hpp"
 #include "state/UsageViewModel.hpp"
 #include "ui/platform/DBusNotificationCentre.hpp"
 #include "ui/platform/DesktopActions.hpp"
@@ -87,18 +87,17 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     windows.add(ui::SettingsWindow::id, QString::fromUtf8(ui::SettingsWindow::title), [&] {
         ui::SettingsView::Services settings{
             state::LoginItem::running(home),
-            state::DiagnosticsRefresh::standard(
-                state::ProxyDiagnosticsReader::standard(home), diagnosticsWorker,
-                installerWorker, setup,
-                [&usage]() -> std::optional<core::Date> {
-                    if (auto last = usage.proxyLastRequestAt()) {
-                        return last;
-                    }
-                    if (const auto& snapshot = usage.snapshot()) {
-                        return snapshot->capturedAt;
-                    }
-                    return std::nullopt;
-                }),
+            state::DiagnosticsRefresh::standard(state::ProxyDiagnosticsReader::standard(home),
+                                                diagnosticsWorker, installerWorker, setup,
+                                                [&usage]() -> std::optional<core::Date> {
+                                                    if (auto last = usage.proxyLastRequestAt()) {
+                                                        return last;
+                                                    }
+                                                    if (const auto& snapshot = usage.snapshot()) {
+                                                        return snapshot->capturedAt;
+                                                    }
+                                                    return std::nullopt;
+                                                }),
             [&desktop](const QString& path) { desktop.revealFile(path); },
             QString::fromStdString(config::AppVersion::current()),
             [&updates] { return updates->currentVersion(); },

@@ -3,12 +3,12 @@
 #include "state/TextFormatter.hpp"
 #include "ui/settings/LaunchAtLoginRow.hpp"
 #include "ui/settings/SettingsPresenter.hpp"
-#include "ui/update/UpdateOffer.hpp"
-#include "update/UpdateState.hpp"
 #include "ui/theme/Palette.hpp"
 #include "ui/theme/Typography.hpp"
+#include "ui/update/UpdateOffer.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "update/UpdateState.hpp"
 
 #include <QEvent>
 #include <QHBoxLayout>

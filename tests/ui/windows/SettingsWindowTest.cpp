@@ -11,7 +11,9 @@
 #include "ui/settings/ToggleSwitch.hpp"
 #include "ui/setup/DisconnectButton.hpp"
 #include "ui/setup/SetupFlowView.hpp"
+#include "ui/update/UpdateStateOffer.hpp"
 #include "ui/widgets/TextButton.hpp"
+#include "update/UpdateState.hpp"
 
 #include <QApplication>
 #include <QClipboard>
@@ -328,6 +330,49 @@ TEST_F(SettingsWindowTest, TheProxyPaneEmbedsTheFlowWhileNotConnected) {
     EXPECT_FALSE(shown(pane->flow()));
     pane->restartNoteOK()->click();
     EXPECT_FALSE(shown(pane->restartNote()));
+}
+
+TEST_F(SettingsWindowTest, TheUpdateCheckSaysWhatItFound) {
+    auto feed = std::make_unique<testing::HeldFeed>();
+    auto* answers = feed.get();
+    update::UpdateState::Collaborators parts;
+    parts.backend = std::move(feed);
+    parts.downloader = std::make_unique<testing::NoDownloads>();
+    parts.currentVersion = "1.0.7";
+    state::MemoryPreferences store;
+    update::UpdateState updates(setup.main, store, setup.main.clock(), std::move(parts));
+    UpdateStateOffer offer(updates);
+    GeneralPane::Updates wiring;
+    wiring.state = &updates;
+    wiring.offer = &offer;
+    wiring.texts = texts;
+    wiring.now = [this] { return setup.main.now(); };
+    GeneralPane pane(state::LoginItem("/opt/meterly", setup.home.path(), testing::noVariables()),
+                     setup.worker, QStringLiteral("1.0.7"), std::move(wiring));
+    EXPECT_EQ(pane.checkSummary()->text(), "Not checked yet");
+    EXPECT_FALSE(shown(pane.banner()));
+
+    pane.checkButton()->click();
+    EXPECT_FALSE(pane.checkButton()->isEnabled());
+    EXPECT_TRUE(shown(pane.checkSpinner()));
+    EXPECT_EQ(pane.checkSummary()->text(), "Checking…");
+    setup.main.advance(120);
+    answers->fail();
+    EXPECT_TRUE(pane.checkButton()->isEnabled());
+    EXPECT_FALSE(shown(pane.checkSpinner()));
+    EXPECT_EQ(pane.checkSummary()->text(), "Check failed — tried 2 minutes ago");
+
+    pane.checkButton()->click();
+    answers->answer("1.0.7");
+    setup.main.advance(60);
+    pane.refresh();
+    EXPECT_EQ(pane.checkSummary()->text(), "Up to date — checked 1 minute ago");
+
+    pane.checkButton()->click();
+    answers->answer("1.1.0");
+    EXPECT_EQ(pane.checkSummary()->text(), "1.1.0 is available");
+    EXPECT_TRUE(shown(pane.banner()));
+    setup.settle();
 }
 
 } // namespace

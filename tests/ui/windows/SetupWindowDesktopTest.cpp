@@ -2,10 +2,10 @@
 // its buttons connect Claude Code and take the connection out again.
 
 #include "config/PortSelector.hpp"
-#include "core/Environment.hpp"
 #include "config/ProcessRunner.hpp"
 #include "config/ProxyHealthProbe.hpp"
 #include "config/SystemdUserBackend.hpp"
+#include "core/Environment.hpp"
 #include "state/BlockingWorker.hpp"
 #include "state/SetupModel.hpp"
 #include "support/LocalHTTPServer.hpp"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/Environment.hpp"
 #include "config/ProcessRunner.hpp"
 #include "config/ProxyInstaller.hpp"
 #include "config/SystemdUserBackend.hpp"
+#include "core/Environment.hpp"
 #include "state/BlockingWorker.hpp"
 #include "state/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
@@ -13,11 +13,15 @@
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
+#include "update/UpdateBackend.hpp"
+#include "update/UpdateDownloading.hpp"
 
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace meterly::ui::testing {
 
@@ -110,6 +114,35 @@ struct UsageFixture {
     state::MemoryPreferences defaults;
     std::shared_ptr<CountingNotifier> notifier;
     state::UsageViewModel model;
+};
+
+// A feed that answers when the test says so.
+class HeldFeed final : public update::UpdateBackend {
+public:
+    std::vector<Done> pending;
+    void fetchLatest(Done done) override { pending.push_back(std::move(done)); }
+    void answer(const std::string& version) {
+        update::UpdateInfo info;
+        info.latestVersion = version;
+        info.downloadURL = "https://meterly.app/Meterly-" + version + ".tar.gz";
+        take()(state::Outcome<update::UpdateInfo>::success(info));
+    }
+    void fail() {
+        take()(state::Outcome<update::UpdateInfo>::failure(
+            std::make_exception_ptr(std::runtime_error("offline"))));
+    }
+
+private:
+    Done take() {
+        auto done = std::move(pending.front());
+        pending.erase(pending.begin());
+        return done;
+    }
+};
+
+class NoDownloads final : public update::UpdateDownloading {
+public:
+    void download(const update::UpdateInfo&, Progress, Done) override {}
 };
 
 } // namespace meterly::ui::testing
