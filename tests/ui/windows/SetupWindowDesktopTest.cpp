@@ -81,7 +81,7 @@ TEST(SetupWindowDesktopTest, TheWindowsButtonsConnectAndDisconnect) {
     options.scanFrom = port;
     options.portProbe = [](std::uint16_t) { return false; };
     options.installProbe = [](std::uint16_t onPort) {
-        return std::optional(config::ProxyHealthProbe(onPort, "127.0.0.1", 40, 0.25));
+        return std::optional(config::ProxyHealthProbe(onPort, "127.0.0.1", 80, 0.25));
     };
     const auto settingsPath = home.path() / ".claude/settings.json";
     auto backend =
@@ -111,7 +111,9 @@ TEST(SetupWindowDesktopTest, TheWindowsButtonsConnectAndDisconnect) {
         waitFor([&] { return model.state() != state::SetupModel::State::notConfigured(); }, 5000))
         << "the click did not reach the window";
     ASSERT_TRUE(waitFor([&] { return !model.isBusy(); })) << "still working";
-    ASSERT_EQ(model.state(), state::SetupModel::State::configured(port)) << manager->log();
+    ASSERT_EQ(model.state(), state::SetupModel::State::configured(port))
+        << model.state().message << "\n"
+        << manager->log();
     EXPECT_EQ(model.settings().inspect().existingBaseURL, config::PortSelector::baseURL(port));
     EXPECT_TRUE(std::filesystem::exists(home.path() / ".config/systemd/user" / unit));
     EXPECT_EQ(manager->run({"is-active", unit}), 0);
