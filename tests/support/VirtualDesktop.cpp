@@ -165,16 +165,23 @@ VirtualDesktop::VirtualDesktop(Options options) : impl_(std::make_unique<Impl>()
         const std::vector<std::string> hostArguments = {"gtk-sni-tray-standalone", "--watcher",
                                                         "--top", "--end"};
         impl_->tray.start(hostArguments, env, folder / "tray.log", false);
+        // gtk-sni-tray-standalone sometimes takes the watcher's name and then dies at once (it
+        // calls its own watcher before that object is exported): the host counts as up once it
+        // has held the name for half a second, and one that died is started again.
         int restarts = 0;
+        int held = 0;
         for (int attempt = 0;; ++attempt) {
             const auto reply =
                 run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
                      "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
                      "string:org.kde.StatusNotifierWatcher"});
-            if (reply.find("boolean true") != std::string::npos) {
+            held = reply.find("boolean true") != std::string::npos && impl_->tray.running()
+                       ? held + 1
+                       : 0;
+            if (held == 5) {
                 break;
             }
-            if (!impl_->tray.running() && restarts < 3) {
+            if (!impl_->tray.running() && restarts < 5) {
                 ++restarts;
                 impl_->tray.start(hostArguments, env, folder / "tray.log", false);
             } else if (attempt == 100 || !impl_->tray.running()) {
