@@ -2,6 +2,8 @@
 
 #include "core/AsciiText.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -15,9 +17,32 @@ constexpr std::string_view sevenDayPrefix = "anthropic-ratelimit-unified-7d-";
 constexpr std::string_view claimHeader = "anthropic-ratelimit-unified-representative-claim";
 constexpr std::string_view overageHeader = "anthropic-ratelimit-unified-overage-status";
 
+// A walk rather than a keyed lookup: the fields are few, and no name is copied to look it up.
 const std::string* find(const RateLimitHeaderParser::Headers& headers, std::string_view name) {
-    auto it = headers.find(std::string(name));
-    return it == headers.end() ? nullptr : &it->second;
+    for (const auto& [key, value] : headers) {
+        if (key == name) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+// `prefix` followed by `suffix`, in `buffer`.
+template <std::size_t Size>
+std::string_view joined(std::array<char, Size>& buffer, std::string_view prefix,
+                        std::string_view suffix) {
+    const std::size_t size = prefix.size() + suffix.size();
+    if (size > Size) {
+        return {};
+    }
+    std::copy(prefix.begin(), prefix.end(), buffer.begin());
+    std::copy(suffix.begin(), suffix.end(),
+              buffer.begin() + static_cast<std::ptrdiff_t>(prefix.size()));
+    return {buffer.data(), size};
+}
+
+bool hasUpperCaseASCII(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
 bool isDigit(char c) {
@@ -63,8 +88,8 @@ std::optional<double> RateLimitHeaderParser::number(std::string_view text) {
 
 std::optional<LimitWindow> RateLimitHeaderParser::window(std::string_view prefix,
                                                          const Headers& lowered) {
-    std::string name(prefix);
-    const std::string* utilization = find(lowered, name + "utilization");
+    std::array<char, 64> name{};
+    const std::string* utilization = find(lowered, joined(name, prefix, "utilization"));
     if (utilization == nullptr) {
         return std::nullopt;
     }
@@ -72,7 +97,7 @@ std::optional<LimitWindow> RateLimitHeaderParser::window(std::string_view prefix
     if (!used) {
         return std::nullopt;
     }
-    const std::string* reset = find(lowered, name + "reset");
+    const std::string* reset = find(lowered, joined(name, prefix, "reset"));
     if (reset == nullptr) {
         return std::nullopt;
     }
@@ -80,18 +105,26 @@ std::optional<LimitWindow> RateLimitHeaderParser::window(std::string_view prefix
     if (!resetAt) {
         return std::nullopt;
     }
-    const std::string* status = find(lowered, name + "status");
+    const std::string* status = find(lowered, joined(name, prefix, "status"));
     return LimitWindow{status ? *status : std::string("unknown"), *used, *resetAt};
 }
 
 std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Headers& headers, Date capturedAt) {
-    Headers byLowerName;
-    for (const auto& [name, value] : headers) {
-        // Of two names that lower-case alike, the one met later wins.
-        // ASCII letters only: the names looked up are plain ASCII, and no other character
-        // lower-cases to one of their letters, so this finds exactly what full lower-casing would.
-        byLowerName[ascii::lowercased(name)] = value;
+    // Names that are lower-case already (the proxy's own fields) are read as they stand.
+    const bool lowerCase = std::none_of(headers.begin(), headers.end(), [](const auto& field) {
+        return hasUpperCaseASCII(field.first);
+    });
+    Headers copy;
+    if (!lowerCase) {
+        for (const auto& [name, value] : headers) {
+            // Of two names that lower-case alike, the one met later wins.
+            // ASCII letters only: the names looked up are plain ASCII, and no other character
+            // lower-cases to one of their letters, so this finds exactly what full lower-casing
+            // would.
+            copy[ascii::lowercased(name)] = value;
+        }
     }
+    const Headers& byLowerName = lowerCase ? headers : copy;
     auto fiveHour = window(fiveHourPrefix, byLowerName);
     auto sevenDay = window(sevenDayPrefix, byLowerName);
     if (!fiveHour && !sevenDay) {

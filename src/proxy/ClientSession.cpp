@@ -203,13 +203,21 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
     constexpr ForwardOutcome abandoned{false, false};
     const auto headers = HeaderPolicy::upstreamHeaders(request.headers(),
                                                        configuration_.upstreamHost, requestFraming);
-    std::string head = request.method() + " " + request.target() + " HTTP/1.1\r\n";
-    head += headers.serialized();
-    head += "\r\n";
+    Bytes head;
+    head.reserve(request.method().size() + request.target().size() + headers.serializedSize() + 14);
+    const auto append = [&head](std::string_view text) {
+        head.insert(head.end(), text.begin(), text.end());
+    };
+    append(request.method());
+    append(" ");
+    append(request.target());
+    append(" HTTP/1.1\r\n");
+    headers.appendSerialized(head);
+    append("\r\n");
 
     std::optional<ProxyFailure> failure;
     try {
-        co_await sendHeadUpstream(asBytes(head));
+        co_await sendHeadUpstream(head);
     } catch (...) {
         failure = ProxyFailure::from(std::current_exception());
     }

@@ -17,13 +17,15 @@ constexpr std::uint8_t LF = '\n';
 // The head's bytes as they are: names and values are relayed byte for byte, whatever their
 // encoding. A NUL, or a CR that does not start a CR LF, would be read one way here and another
 // way by the next hop, so either refuses the head.
-std::string checkedText(ByteView head) {
-    for (std::size_t i = 0; i < head.size(); ++i) {
-        if (head[i] == 0 || (head[i] == CR && (i + 1 == head.size() || head[i + 1] != LF))) {
+std::string_view checkedText(ByteView head) {
+    const std::size_t count = head.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t byte = head[i];
+        if (byte == 0 || (byte == CR && (i + 1 == count || head[i + 1] != LF))) {
             throw ProxyError::malformedHead();
         }
     }
-    return std::string(asText(head));
+    return asText(head);
 }
 
 // Field names hold no whitespace and no control characters: a name such as
@@ -44,25 +46,22 @@ std::optional<std::int64_t> statusCode(std::string_view code) {
     return (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
 }
 
-// The text cut at every LF after each CR LF became a single LF; empty lines are kept.
-std::vector<std::string_view> lines(std::string_view text, std::string& storage) {
-    storage.clear();
-    storage.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        storage.push_back(text[i]);
-    }
+// The lines of a checked head: cut at every LF, without the CR of a CR LF (the only place a CR
+// can be), empty lines kept. Views into the head itself.
+std::vector<std::string_view> lines(std::string_view text) {
     std::vector<std::string_view> result;
-    std::string_view rest = storage;
+    result.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     while (true) {
-        const auto end = rest.find('\n');
-        result.push_back(rest.substr(0, end));
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        result.push_back(line);
         if (end == std::string_view::npos) {
             break;
         }
-        rest.remove_prefix(end + 1);
+        text.remove_prefix(end + 1);
     }
     return result;
 }
@@ -87,9 +86,7 @@ std::optional<std::size_t> HTTPHeadParser::endOfHead(ByteView bytes, std::ptrdif
 }
 
 std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool isResponse) {
-    const std::string raw = checkedText(head);
-    std::string storage;
-    std::vector<std::string_view> all = lines(raw, storage);
+    std::vector<std::string_view> all = lines(checkedText(head));
     while (!all.empty() && all.back().empty()) {
         all.pop_back();
     }
@@ -98,6 +95,7 @@ std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool is
     }
 
     std::vector<HTTPHeaderField> fields;
+    fields.reserve(all.size() - 1);
     for (std::size_t i = 1; i < all.size(); ++i) {
         const std::string_view line = all[i];
         if (line.empty()) {

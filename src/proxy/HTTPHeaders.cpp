@@ -68,8 +68,17 @@ HTTPHeaders::Dictionary HTTPHeaders::dictionary() const {
     return result;
 }
 
+std::size_t HTTPHeaders::serializedSize() const {
+    std::size_t size = 0;
+    for (const auto& field : fields_) {
+        size += field.name().size() + field.value().size() + 4;
+    }
+    return size;
+}
+
 std::string HTTPHeaders::serialized() const {
     std::string out;
+    out.reserve(serializedSize());
     for (const auto& field : fields_) {
         out += field.name();
         out += ": ";
@@ -77,6 +86,18 @@ std::string HTTPHeaders::serialized() const {
         out += "\r\n";
     }
     return out;
+}
+
+void HTTPHeaders::appendSerialized(Bytes& out) const {
+    const auto append = [&out](std::string_view text) {
+        out.insert(out.end(), text.begin(), text.end());
+    };
+    for (const auto& field : fields_) {
+        append(field.name());
+        append(": ");
+        append(field.value());
+        append("\r\n");
+    }
 }
 
 } // namespace meterly::proxy

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "proxy/Bytes.hpp"
+
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -61,6 +63,10 @@ public:
 
     // "Name: value\r\n" for each field in order, nothing else.
     std::string serialized() const;
+    // The same bytes appended to `out`.
+    void appendSerialized(Bytes& out) const;
+    // Their count.
+    std::size_t serializedSize() const;
 
     friend bool operator==(const HTTPHeaders&, const HTTPHeaders&) = default;
 

@@ -3,6 +3,7 @@
 #include "proxy/HeaderText.hpp"
 
 #include <algorithm>
+#include <vector>
 
 namespace meterly::proxy {
 
@@ -60,20 +61,41 @@ HTTPHeaders HeaderPolicy::stripHopByHop(const HTTPHeaders& headers) {
 HTTPHeaders HeaderPolicy::upstreamHeaders(const HTTPHeaders& headers,
                                           const std::string& upstreamHost,
                                           const BodyFraming& framing) {
-    HTTPHeaders out = stripHopByHop(headers);
-    out.set("Host", upstreamHost);
-    out.removeAll("Content-Length");
-    appendFraming(out, framing, headers.contains("Content-Length"));
+    // One pass: hop-by-hop fields, Host and Content-Length are left out, the rest keep their order.
+    std::vector<HTTPHeaderField> fields;
+    fields.reserve(headers.fields().size() + 2);
+    bool hadContentLength = false;
+    for (const auto& field : headers.fields()) {
+        if (text::namesMatch(field.name(), "Content-Length")) {
+            hadContentLength = true;
+        } else if (!isHopByHop(field.name()) && !text::namesMatch(field.name(), "Host")) {
+            fields.push_back(field);
+        }
+    }
+    HTTPHeaders out(std::move(fields));
+    out.append("Host", upstreamHost);
+    appendFraming(out, framing, hadContentLength);
     return out;
 }
 
 HTTPHeaders HeaderPolicy::downstreamHeaders(const HTTPHeaders& headers, const BodyFraming& framing,
                                             bool closeAfterResponse) {
-    HTTPHeaders out = stripHopByHop(headers);
-    out.removeAll("Content-Length");
-    appendFraming(out, framing, headers.contains("Content-Length"));
+    // One pass: hop-by-hop fields and Content-Length are left out, the rest keep their order.
+    std::vector<HTTPHeaderField> fields;
+    fields.reserve(headers.fields().size() + 2);
+    bool hadContentLength = false;
+    for (const auto& field : headers.fields()) {
+        if (text::namesMatch(field.name(), "Content-Length")) {
+            hadContentLength = true;
+        } else if (!isHopByHop(field.name())) {
+            fields.push_back(field);
+        }
+    }
+    HTTPHeaders out(std::move(fields));
+    appendFraming(out, framing, hadContentLength);
     if (closeAfterResponse || framing.kind() == BodyFraming::Kind::untilClose) {
-        out.set("Connection", "close");
+        // Every Connection field is hop-by-hop and already gone.
+        out.append("Connection", "close");
     }
     return out;
 }

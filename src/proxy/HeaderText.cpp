@@ -110,14 +110,15 @@ std::string latin1ToUTF8(ByteView bytes) {
 }
 
 std::string lowercased(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
     if (isASCII(text)) {
-        for (char c : text) {
-            out.push_back(core::ascii::lowered(c));
+        std::string out(text);
+        for (char& c : out) {
+            c = core::ascii::lowered(c);
         }
         return out;
     }
+    std::string out;
+    out.reserve(text.size());
     while (!text.empty()) {
         auto decoded = decodeOne(text);
         if (!decoded) {
@@ -153,6 +154,26 @@ bool namesMatch(std::string_view a, std::string_view b) {
 }
 
 std::string_view trimmed(std::string_view text) {
+    // ASCII ends take the short way: of them only the tab and the space are whitespace.
+    while (!text.empty() && static_cast<std::uint8_t>(text.front()) < 0x80) {
+        if (text.front() != ' ' && text.front() != '\t') {
+            break;
+        }
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && static_cast<std::uint8_t>(text.back()) < 0x80) {
+        if (text.back() != ' ' && text.back() != '\t') {
+            break;
+        }
+        text.remove_suffix(1);
+    }
+    const auto asciiEnds = [&] {
+        return text.empty() || (static_cast<std::uint8_t>(text.front()) < 0x80 &&
+                                static_cast<std::uint8_t>(text.back()) < 0x80);
+    };
+    if (asciiEnds()) {
+        return text;
+    }
     while (auto first = decodeOne(text)) {
         if (!isWhitespace(first->codePoint)) {
             break;
