@@ -4,6 +4,7 @@
 #include "core/UsageSource.hpp"
 #include "state/UpdateChecks.hpp"
 #include "state/UsageNotifier.hpp"
+#include "support/ScriptedUsageSource.hpp"
 
 #include <mutex>
 #include <optional>
@@ -73,30 +74,6 @@ public:
     int checksIfDue = 0;
 };
 
-// A usage source whose events the test sends by hand, to the stream of the latest events() call.
-class ScriptedSource final : public core::UsageSource {
-public:
-    core::AsyncStream<core::UsageSnapshot> snapshots() override {
-        return core::AsyncStream<core::UsageSnapshot>::make().first;
-    }
-    core::AsyncStream<core::UsageSourceEvent> events() override {
-        auto [stream, producer] = core::AsyncStream<core::UsageSourceEvent>::make();
-        std::lock_guard lock(mutex_);
-        producers_.push_back(producer);
-        return std::move(stream);
-    }
-    core::YieldResult send(core::UsageSourceEvent event) {
-        std::lock_guard lock(mutex_);
-        return producers_.back().yield(std::move(event));
-    }
-    void finish() {
-        std::lock_guard lock(mutex_);
-        producers_.back().finish();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<core::AsyncStream<core::UsageSourceEvent>::Continuation> producers_;
-};
+using ScriptedSource = meterly::testing::ScriptedUsageSource;
 
 } // namespace meterly::state::testing

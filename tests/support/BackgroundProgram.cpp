@@ -1,5 +1,7 @@
 #include "support/BackgroundProgram.hpp"
 
+#include "support/ArgumentVector.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,19 +13,6 @@
 #include <unistd.h>
 
 namespace meterly::testing {
-namespace {
-
-std::vector<char*> pointers(const std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    result.reserve(texts.size() + 1);
-    for (const auto& text : texts) {
-        result.push_back(const_cast<char*>(text.c_str()));
-    }
-    result.push_back(nullptr);
-    return result;
-}
-
-} // namespace
 
 void BackgroundProgram::start(const std::vector<std::string>& arguments,
                               const std::vector<std::string>& env, const std::filesystem::path& log,
@@ -47,8 +36,8 @@ void BackgroundProgram::start(const std::vector<std::string>& arguments,
     // A group of its own, so that stopping it reaches whatever it started.
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
-    auto argv = pointers(arguments);
-    auto envp = pointers(env);
+    auto argv = argumentPointers(arguments);
+    auto envp = argumentPointers(env);
     const int result =
         ::posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);

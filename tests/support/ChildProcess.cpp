@@ -1,5 +1,7 @@
 #include "support/ChildProcess.hpp"
 
+#include "support/ArgumentVector.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -12,19 +14,6 @@
 #include <utility>
 
 namespace meterly::testing {
-namespace {
-
-std::vector<char*> pointers(const std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    result.reserve(texts.size() + 1);
-    for (const auto& text : texts) {
-        result.push_back(const_cast<char*>(text.c_str()));
-    }
-    result.push_back(nullptr);
-    return result;
-}
-
-} // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment) {
@@ -36,8 +25,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    auto argv = pointers(arguments);
-    auto envp = pointers(environment);
+    auto argv = argumentPointers(arguments);
+    auto envp = argumentPointers(environment);
     int result = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
@@ -131,8 +120,8 @@ pid_t spawnLogged(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    auto argv = pointers(arguments);
-    auto envp = pointers(environment);
+    auto argv = argumentPointers(arguments);
+    auto envp = argumentPointers(environment);
     pid_t pid = -1;
     int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);

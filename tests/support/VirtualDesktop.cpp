@@ -1,5 +1,6 @@
 #include "support/VirtualDesktop.hpp"
 
+#include "support/ArgumentVector.hpp"
 #include "support/BackgroundProgram.hpp"
 #include "support/PrivateSessionBus.hpp"
 #include "support/TempDir.hpp"
@@ -34,16 +35,6 @@ std::string readLog(const std::filesystem::path& log) {
 }
 
 using namespace std::chrono_literals;
-
-std::vector<char*> pointers(const std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    result.reserve(texts.size() + 1);
-    for (const auto& text : texts) {
-        result.push_back(const_cast<char*>(text.c_str()));
-    }
-    result.push_back(nullptr);
-    return result;
-}
 
 bool onPath(const std::string& program) {
     const char* path = std::getenv("PATH");
@@ -221,8 +212,8 @@ std::string VirtualDesktop::run(const std::vector<std::string>& arguments) const
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0600);
     const auto env = environment(inheritedEnvironment());
-    auto argv = pointers(arguments);
-    auto envp = pointers(env);
+    auto argv = argumentPointers(arguments);
+    auto envp = argumentPointers(env);
     pid_t pid = -1;
     const int result = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);

@@ -3,6 +3,7 @@
 #include "core/AsyncStream.hpp"
 #include "core/UsageSource.hpp"
 #include "state/UsageNotifier.hpp"
+#include "support/ScriptedUsageSource.hpp"
 
 #include <functional>
 #include <mutex>
@@ -32,27 +33,7 @@ private:
     }
 };
 
-// A usage source whose events the test sends by hand.
-class ScriptedSource final : public core::UsageSource {
-public:
-    core::AsyncStream<core::UsageSnapshot> snapshots() override {
-        return core::AsyncStream<core::UsageSnapshot>::make().first;
-    }
-    core::AsyncStream<core::UsageSourceEvent> events() override {
-        auto [stream, producer] = core::AsyncStream<core::UsageSourceEvent>::make();
-        std::lock_guard lock(mutex_);
-        producers_.push_back(producer);
-        return std::move(stream);
-    }
-    void send(core::UsageSourceEvent event) {
-        std::lock_guard lock(mutex_);
-        producers_.back().yield(std::move(event));
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<core::AsyncStream<core::UsageSourceEvent>::Continuation> producers_;
-};
+using ScriptedSource = meterly::testing::ScriptedUsageSource;
 
 inline core::UsageSnapshot snapshot(double utilization, core::Date capturedAt) {
     core::UsageSnapshot reading;
