@@ -94,7 +94,7 @@ protected:
             },
             true, std::move(options));
     }
-    void settle() { ASSERT_TRUE(state::testing::settle(main, worker, std::chrono::seconds(60))); }
+    void settle() { ASSERT_TRUE(state::testing::settle(main, worker, std::chrono::seconds(150))); }
     void writeBaseURL(const std::string& baseURL) const {
         home.write(".claude/settings.json",
                    "{\n  \"model\": \"opus\",\n  \"env\": {\"ANTHROPIC_BASE_URL\": \"" + baseURL +
@@ -155,7 +155,8 @@ TEST_F(SetupModelConnectionTest, InstallConnectsAndDisconnectPutsTheEarlierBaseU
     // Replacing it installs the unit and the base URL, and the proxy answers.
     model->resolveConflict(false);
     settle();
-    ASSERT_EQ(model->state(), State::configured(port)) << (manager ? manager->log() : "");
+    ASSERT_EQ(model->state(), State::configured(port))
+        << (manager ? manager->diagnostics(unit) : "");
     EXPECT_TRUE(model->needsSessionRestart());
     auto inspection = model->settings().inspect();
     EXPECT_EQ(inspection.existingBaseURL, PortSelector::baseURL(port));

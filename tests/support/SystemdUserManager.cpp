@@ -17,12 +17,27 @@ namespace {
 
 constexpr const char* managerBinary = "/lib/systemd/systemd";
 
+// A unit the manager is asked to start and stop before anyone relies on it.
+constexpr const char* smokeUnit = "meterly-test-smoke.service";
+
+// How long one systemctl call may take before the manager counts as stuck.
+constexpr const char* systemctlLimit = "20";
+
 std::string quoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return out + "'";
+}
+
+std::string contentsOf(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::ostringstream contents;
+    if (in) {
+        contents << in.rdbuf();
+    }
+    return contents.str();
 }
 
 // Whether the child has ended, reaping it when it has.
@@ -46,13 +61,20 @@ std::unique_ptr<SystemdUserManager> SystemdUserManager::start(const std::filesys
     auto runtime = manager->runtime_.path();
     auto log = manager->tools_.path() / "manager.log";
     // The manager's own /run/systemd, so that it takes the machine for one that systemd booted.
-    const std::string script = "mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && "
-                               "mkdir /run/systemd/system && exec " +
-                               std::string(managerBinary) + " --user";
+    // Its services write to the manager's log (there is no journal), and a unit of its own there
+    // shows whether it can run a service at all.
+    const std::string script =
+        "mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && "
+        "mkdir /run/systemd/system /run/systemd/user /run/systemd/user.conf.d && "
+        "printf '[Manager]\\nDefaultStandardOutput=inherit\\nDefaultStandardError=inherit\\n' "
+        "> /run/systemd/user.conf.d/test.conf && "
+        "printf '[Service]\\nExecStart=/bin/sleep 600\\n' > /run/systemd/user/" +
+        std::string(smokeUnit) + " && exec " + std::string(managerBinary) + " --user";
     manager->pid_ =
         spawnLogged({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script},
                     {"HOME=" + home.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
-                     "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8"},
+                     "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8",
+                     "SYSTEMD_LOG_TARGET=console"},
                     log);
     if (manager->pid_ < 0) {
         whyNot = "unshare could not be started";
@@ -78,6 +100,13 @@ std::unique_ptr<SystemdUserManager> SystemdUserManager::start(const std::filesys
         // 0: running; 1 with the manager up: degraded or still starting.
         if (std::filesystem::exists(runtime / "systemd/private") &&
             manager->run({"is-system-running", "--wait"}) <= 1) {
+            if (manager->run({"start", smokeUnit}) != 0 ||
+                manager->run({"is-active", smokeUnit}) != 0 ||
+                manager->run({"stop", smokeUnit}) != 0) {
+                whyNot = "the user manager cannot start and stop a service here: " +
+                         manager->diagnostics(smokeUnit);
+                return nullptr;
+            }
             return manager;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -104,18 +133,41 @@ SystemdUserManager::~SystemdUserManager() {
 }
 
 int SystemdUserManager::run(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> all{systemctl_.string(), "--user"};
+    std::vector<std::string> all{"/usr/bin/timeout",  "-k",    "5", systemctlLimit,
+                                 systemctl_.string(), "--user"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return runLogged(all, {"PATH=/usr/bin:/bin"}, tools_.path() / "systemctl.log");
 }
 
 std::string SystemdUserManager::log() const {
-    std::ifstream in(tools_.path() / "manager.log");
-    std::ostringstream contents;
-    if (in) {
-        contents << in.rdbuf();
+    return contentsOf(tools_.path() / "manager.log");
+}
+
+std::string SystemdUserManager::diagnostics(const std::string& unit) const {
+    const auto shown = tools_.path() / "show.txt";
+    std::filesystem::remove(shown);
+    runLogged({"/usr/bin/timeout", "-k", "5", systemctlLimit, systemctl_.string(), "--user", "show",
+               "--property=ActiveState,SubState,MainPID,Result", unit},
+              {"PATH=/usr/bin:/bin"}, shown);
+    std::string text = "systemctl show " + unit + ":\n" + contentsOf(shown);
+    // Where the unit's process is, when it has one: its state and what it waits in.
+    const std::string key = "MainPID=";
+    auto properties = contentsOf(shown);
+    if (auto at = properties.find(key); at != std::string::npos) {
+        auto pid = properties.substr(at + key.size(), properties.find('\n', at) - at - key.size());
+        if (!pid.empty() && pid != "0") {
+            const std::filesystem::path process = "/proc/" + pid;
+            text += "process " + pid + " waits in: " + contentsOf(process / "wchan") + "\n";
+            text += contentsOf(process / "status");
+        }
     }
-    return contents.str();
+    auto managerLog = log();
+    constexpr std::size_t tail = 8000;
+    if (managerLog.size() > tail) {
+        managerLog = "...\n" + managerLog.substr(managerLog.size() - tail);
+    }
+    return text + "manager log:\n" + managerLog + "systemctl log:\n" +
+           contentsOf(tools_.path() / "systemctl.log");
 }
 
 } // namespace meterly::testing

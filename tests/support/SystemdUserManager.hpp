@@ -28,11 +28,15 @@ public:
     // Runs "systemctl" with its arguments inside the manager's namespace.
     const std::filesystem::path& systemctl() const { return systemctl_; }
 
-    // Runs systemctl --user with `arguments`; its exit status.
+    // Runs systemctl --user with `arguments`; its exit status (124 when it took over 20 s).
     int run(const std::vector<std::string>& arguments) const;
 
-    // What the manager wrote to its standard output and error.
+    // What the manager and its services wrote to their standard output and error.
     std::string log() const;
+
+    // What to print when `unit` misbehaves: its state, where its process waits, the end of the
+    // manager's log and what systemctl said.
+    std::string diagnostics(const std::string& unit) const;
 
 private:
     SystemdUserManager() = default;
