@@ -31,6 +31,59 @@ std::string quoted(const std::string& text) {
     return out + "'";
 }
 
+// Run in a private mount namespace; $1 is the tools folder.
+//
+// A manager started by hand runs in the cgroup of whoever started it, and takes that for the root
+// of its tree: managers side by side would then share their units' cgroups, and one stopping
+// com.meterly.proxy.service would kill another's. So each first moves into a cgroup of its own, in
+// every hierarchy that tracks processes (listed in $1/cgroups, to be removed afterwards).
+//
+// It gets its own /run/systemd, so that it takes the machine for one that systemd booted. Its
+// services write to its log (there is no journal), and a unit of its own shows whether it can run
+// a service at all.
+std::string managerScript() {
+    return std::string(R"(own=meterly-test-$$
+while IFS=: read -r id controllers path; do
+    case "$controllers" in
+    name=systemd) root=/sys/fs/cgroup/systemd ;;
+    '') root=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/mounts) ;;
+    *) continue ;;
+    esac
+    dir="$root${path%/}/$own"
+    if [ -n "$root" ] && [ -d "$root$path" ] && mkdir "$dir" 2>/dev/null; then
+        echo "$dir" >> "$1/cgroups"
+        echo $$ > "$dir/cgroup.procs"
+    fi
+done < /proc/self/cgroup
+set -e
+mkdir -p /run/systemd
+mount -t tmpfs tmpfs /run/systemd
+mkdir /run/systemd/system /run/systemd/user /run/systemd/user.conf.d
+printf '[Manager]\nDefaultStandardOutput=inherit\nDefaultStandardError=inherit\n' \
+    > /run/systemd/user.conf.d/test.conf
+printf '[Service]\nExecStart=/bin/sleep 600\n' > /run/systemd/user/)") +
+           smokeUnit + "\nexec " + managerBinary + " --user\n";
+}
+
+// Removes the cgroups the manager's script made, deepest first (what is still busy stays).
+void removeCgroups(const std::filesystem::path& list) {
+    std::ifstream in(list);
+    std::string top;
+    while (std::getline(in, top)) {
+        std::vector<std::filesystem::path> folders{top};
+        std::error_code error;
+        for (std::filesystem::recursive_directory_iterator it(top, error), end; !error && it != end;
+             it.increment(error)) {
+            if (it->is_directory(error)) {
+                folders.push_back(it->path());
+            }
+        }
+        for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+            ::rmdir(folder->c_str());
+        }
+    }
+}
+
 std::string contentsOf(const std::filesystem::path& path) {
     std::ifstream in(path);
     std::ostringstream contents;
@@ -60,21 +113,11 @@ std::unique_ptr<SystemdUserManager> SystemdUserManager::start(const std::filesys
     std::unique_ptr<SystemdUserManager> manager(new SystemdUserManager());
     auto runtime = manager->runtime_.path();
     auto log = manager->tools_.path() / "manager.log";
-    // The manager's own /run/systemd, so that it takes the machine for one that systemd booted.
-    // Its services write to the manager's log (there is no journal), and a unit of its own there
-    // shows whether it can run a service at all.
-    const std::string script =
-        "mkdir -p /run/systemd && mount -t tmpfs tmpfs /run/systemd && "
-        "mkdir /run/systemd/system /run/systemd/user /run/systemd/user.conf.d && "
-        "printf '[Manager]\\nDefaultStandardOutput=inherit\\nDefaultStandardError=inherit\\n' "
-        "> /run/systemd/user.conf.d/test.conf && "
-        "printf '[Service]\\nExecStart=/bin/sleep 600\\n' > /run/systemd/user/" +
-        std::string(smokeUnit) + " && exec " + std::string(managerBinary) + " --user";
     manager->pid_ =
-        spawnLogged({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script},
+        spawnLogged({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
+                     managerScript(), "sh", manager->tools_.path().string()},
                     {"HOME=" + home.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
-                     "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8",
-                     "SYSTEMD_LOG_TARGET=console"},
+                     "PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LANG=C.UTF-8"},
                     log);
     if (manager->pid_ < 0) {
         whyNot = "unshare could not be started";
@@ -116,20 +159,19 @@ std::unique_ptr<SystemdUserManager> SystemdUserManager::start(const std::filesys
 }
 
 SystemdUserManager::~SystemdUserManager() {
-    if (pid_ < 0) {
-        return;
-    }
-    // The user manager stops its units on SIGTERM and then exits.
-    ::kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ended(pid_)) {
-            return;
+    if (pid_ >= 0) {
+        // The user manager stops its units on SIGTERM and then exits.
+        ::kill(pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (!ended(pid_) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            waitForExit(pid_);
+        }
     }
-    ::kill(pid_, SIGKILL);
-    waitForExit(pid_);
+    removeCgroups(tools_.path() / "cgroups");
 }
 
 int SystemdUserManager::run(const std::vector<std::string>& arguments) const {
