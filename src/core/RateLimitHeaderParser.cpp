@@ -12,37 +12,30 @@ namespace meterly::core {
 
 namespace {
 
-constexpr std::string_view fiveHourPrefix = "anthropic-ratelimit-unified-5h-";
-constexpr std::string_view sevenDayPrefix = "anthropic-ratelimit-unified-7d-";
-constexpr std::string_view claimHeader = "anthropic-ratelimit-unified-representative-claim";
-constexpr std::string_view overageHeader = "anthropic-ratelimit-unified-overage-status";
+constexpr std::string_view prefix = "anthropic-ratelimit-unified-";
+// What follows the prefix, by position in RateLimitHeaderParser::Field.
+constexpr std::array<std::string_view, RateLimitHeaderParser::fieldCount> suffixes = {
+    "5h-utilization",       "5h-reset",       "5h-status",
+    "7d-utilization",       "7d-reset",       "7d-status",
+    "representative-claim", "overage-status",
+};
 
-// A walk rather than a keyed lookup: the fields are few, and no name is copied to look it up.
-const std::string* find(const RateLimitHeaderParser::Headers& headers, std::string_view name) {
-    for (const auto& [key, value] : headers) {
-        if (key == name) {
-            return &value;
+// True when `text` lower-cases (ASCII letters only) to `lower`.
+bool matchesLowerCase(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (ascii::lowered(text[i]) != lower[i]) {
+            return false;
         }
     }
-    return nullptr;
+    return true;
 }
 
-// `prefix` followed by `suffix`, in `buffer`.
-template <std::size_t Size>
-std::string_view joined(std::array<char, Size>& buffer, std::string_view prefix,
-                        std::string_view suffix) {
-    const std::size_t size = prefix.size() + suffix.size();
-    if (size > Size) {
-        return {};
-    }
-    std::copy(prefix.begin(), prefix.end(), buffer.begin());
-    std::copy(suffix.begin(), suffix.end(),
-              buffer.begin() + static_cast<std::ptrdiff_t>(prefix.size()));
-    return {buffer.data(), size};
-}
-
-bool hasUpperCaseASCII(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+const std::string* valueOf(const RateLimitHeaderParser::Fields& fields,
+                           RateLimitHeaderParser::Field field) {
+    return fields[static_cast<std::size_t>(field)];
 }
 
 bool isDigit(char c) {
@@ -86,57 +79,66 @@ std::optional<double> RateLimitHeaderParser::number(std::string_view text) {
     return negative ? -value : value;
 }
 
-std::optional<LimitWindow> RateLimitHeaderParser::window(std::string_view prefix,
-                                                         const Headers& lowered) {
-    std::array<char, 64> name{};
-    const std::string* utilization = find(lowered, joined(name, prefix, "utilization"));
-    if (utilization == nullptr) {
+std::optional<RateLimitHeaderParser::Field> RateLimitHeaderParser::field(std::string_view name) {
+    // ASCII letters only: the names are plain ASCII, and no other byte lower-cases to one of
+    // their letters here.
+    if (name.size() <= prefix.size() || !matchesLowerCase(name.substr(0, prefix.size()), prefix)) {
+        return std::nullopt;
+    }
+    const std::string_view suffix = name.substr(prefix.size());
+    for (std::size_t i = 0; i < suffixes.size(); ++i) {
+        if (matchesLowerCase(suffix, suffixes[i])) {
+            return static_cast<Field>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<LimitWindow> RateLimitHeaderParser::window(const std::string* utilization,
+                                                         const std::string* reset,
+                                                         const std::string* status) {
+    if (utilization == nullptr || reset == nullptr) {
         return std::nullopt;
     }
     auto used = number(*utilization);
     if (!used) {
         return std::nullopt;
     }
-    const std::string* reset = find(lowered, joined(name, prefix, "reset"));
-    if (reset == nullptr) {
-        return std::nullopt;
-    }
     auto resetAt = number(*reset);
     if (!resetAt) {
         return std::nullopt;
     }
-    const std::string* status = find(lowered, joined(name, prefix, "status"));
     return LimitWindow{status ? *status : std::string("unknown"), *used, *resetAt};
 }
 
 std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Headers& headers, Date capturedAt) {
-    // Names that are lower-case already (the proxy's own fields) are read as they stand.
-    const bool lowerCase = std::none_of(headers.begin(), headers.end(), [](const auto& field) {
-        return hasUpperCaseASCII(field.first);
-    });
-    Headers copy;
-    if (!lowerCase) {
-        for (const auto& [name, value] : headers) {
-            // Of two names that lower-case alike, the one met later wins.
-            // ASCII letters only: the names looked up are plain ASCII, and no other character
-            // lower-cases to one of their letters, so this finds exactly what full lower-casing
-            // would.
-            copy[ascii::lowercased(name)] = value;
+    Fields fields{};
+    for (const auto& [name, value] : headers) {
+        // Of two names that lower-case alike, the one met later wins.
+        if (const auto which = field(name)) {
+            fields[static_cast<std::size_t>(*which)] = &value;
         }
     }
-    const Headers& byLowerName = lowerCase ? headers : copy;
-    auto fiveHour = window(fiveHourPrefix, byLowerName);
-    auto sevenDay = window(sevenDayPrefix, byLowerName);
+    return parse(fields, capturedAt);
+}
+
+std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Fields& fields, Date capturedAt) {
+    auto fiveHour =
+        window(valueOf(fields, Field::fiveHourUtilization), valueOf(fields, Field::fiveHourReset),
+               valueOf(fields, Field::fiveHourStatus));
+    auto sevenDay =
+        window(valueOf(fields, Field::sevenDayUtilization), valueOf(fields, Field::sevenDayReset),
+               valueOf(fields, Field::sevenDayStatus));
     if (!fiveHour && !sevenDay) {
         return std::nullopt;
     }
     UsageSnapshot snapshot;
     snapshot.fiveHour = std::move(fiveHour);
     snapshot.sevenDay = std::move(sevenDay);
-    if (const std::string* claim = find(byLowerName, claimHeader)) {
+    if (const std::string* claim = valueOf(fields, Field::representativeClaim)) {
         snapshot.representativeClaim = *claim;
     }
-    if (const std::string* overage = find(byLowerName, overageHeader)) {
+    if (const std::string* overage = valueOf(fields, Field::overageStatus)) {
         snapshot.overageStatus = *overage;
     }
     snapshot.capturedAt = capturedAt;

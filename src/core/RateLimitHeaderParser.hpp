@@ -4,6 +4,8 @@
 #include "core/Time.hpp"
 #include "core/UsageSnapshot.hpp"
 
+#include <array>
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,9 +18,30 @@ class RateLimitHeaderParser {
 public:
     using Headers = std::map<std::string, std::string>;
 
+    // The fields that usage is read from.
+    enum class Field : std::size_t {
+        fiveHourUtilization,
+        fiveHourReset,
+        fiveHourStatus,
+        sevenDayUtilization,
+        sevenDayReset,
+        sevenDayStatus,
+        representativeClaim,
+        overageStatus,
+    };
+    static constexpr std::size_t fieldCount = 8;
+    // The value of each field by its position in Field; null where the response had none.
+    using Fields = std::array<const std::string*, fieldCount>;
+
+    // The field a header name stands for, ASCII letters compared in either case; nullopt for
+    // every other name.
+    static std::optional<Field> field(std::string_view name);
+
     // The snapshot of `headers` (names in any letter case), stamped `capturedAt`; nullopt when
     // neither window is complete. Never fails.
     static std::optional<UsageSnapshot> parse(const Headers& headers, Date capturedAt);
+    // The same from the fields already picked out of a response.
+    static std::optional<UsageSnapshot> parse(const Fields& fields, Date capturedAt);
 
     // The value of a utilization or reset header: one whole floating-point literal as the C
     // library reads it in the "C" locale (optional sign, decimal digits with optional fraction and
@@ -29,7 +52,8 @@ public:
     RateLimitHeaderParser() = delete;
 
 private:
-    static std::optional<LimitWindow> window(std::string_view prefix, const Headers& lowered);
+    static std::optional<LimitWindow> window(const std::string* utilization,
+                                             const std::string* reset, const std::string* status);
 };
 
 } // namespace meterly::core

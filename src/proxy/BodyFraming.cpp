@@ -22,11 +22,16 @@ bool equalsIgnoringASCIICase(std::string_view text, std::string_view lower) {
 // Whether the last transfer coding of all Transfer-Encoding fields together is exactly
 // "chunked"; nullopt when the message has no such field.
 std::optional<bool> endsInChunked(const HTTPHeaders& headers) {
-    const auto fields = headers.values("Transfer-Encoding");
-    if (fields.empty()) {
+    const std::string* lastField = nullptr;
+    for (const auto& field : headers.fields()) {
+        if (text::namesMatch(field.name(), "Transfer-Encoding")) {
+            lastField = &field.value();
+        }
+    }
+    if (lastField == nullptr) {
         return std::nullopt;
     }
-    std::string_view last = fields.back();
+    std::string_view last = *lastField;
     if (const auto comma = last.rfind(','); comma != std::string_view::npos) {
         last.remove_prefix(comma + 1);
     }
@@ -41,10 +46,13 @@ struct DeclaredLength {
 };
 
 DeclaredLength declaredLength(const HTTPHeaders& headers) {
-    const auto fields = headers.values("Content-Length");
-    DeclaredLength result{!fields.empty(), std::nullopt};
-    for (const auto& field : fields) {
-        const std::string_view digits = text::trimmed(field);
+    DeclaredLength result;
+    for (const auto& field : headers.fields()) {
+        if (!text::namesMatch(field.name(), "Content-Length")) {
+            continue;
+        }
+        result.present = true;
+        const std::string_view digits = text::trimmed(field.value());
         std::int64_t length = 0;
         const auto* end = digits.data() + digits.size();
         const auto [stop, error] = std::from_chars(digits.data(), end, length);
@@ -59,7 +67,7 @@ DeclaredLength declaredLength(const HTTPHeaders& headers) {
 }
 
 bool sameMethod(std::string_view a, std::string_view b) {
-    return text::lowercased(a) == text::lowercased(b);
+    return text::namesMatch(a, b);
 }
 
 } // namespace

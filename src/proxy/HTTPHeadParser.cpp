@@ -18,14 +18,16 @@ constexpr std::uint8_t LF = '\n';
 // encoding. A NUL, or a CR that does not start a CR LF, would be read one way here and another
 // way by the next hop, so either refuses the head.
 std::string_view checkedText(ByteView head) {
-    const std::size_t count = head.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t byte = head[i];
-        if (byte == 0 || (byte == CR && (i + 1 == count || head[i + 1] != LF))) {
+    const std::string_view text = asText(head);
+    if (text.find('\0') != std::string_view::npos) {
+        throw ProxyError::malformedHead();
+    }
+    for (auto cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
+        if (cr + 1 == text.size() || text[cr + 1] != '\n') {
             throw ProxyError::malformedHead();
         }
     }
-    return asText(head);
+    return text;
 }
 
 // Field names hold no whitespace and no control characters: a name such as
@@ -73,13 +75,18 @@ std::optional<std::size_t> HTTPHeadParser::endOfHead(ByteView bytes, std::ptrdif
     if (count < 2) {
         return std::nullopt;
     }
-    for (std::size_t i = from < 0 ? 0 : static_cast<std::size_t>(from); i + 1 < count; ++i) {
-        if (bytes[i] == LF && bytes[i + 1] == LF) {
-            return i + 2;
+    // The end is an LF followed by LF, or by CR LF when a CR came before it: found from one LF
+    // to the next rather than byte by byte.
+    const std::size_t start = from < 0 ? 0 : static_cast<std::size_t>(from);
+    const std::string_view text = asText(bytes);
+    for (auto lf = text.find('\n', start); lf != std::string_view::npos && lf + 1 < count;
+         lf = text.find('\n', lf + 1)) {
+        if (bytes[lf + 1] == LF) {
+            return lf + 2;
         }
-        if (i + 3 < count && bytes[i] == CR && bytes[i + 1] == LF && bytes[i + 2] == CR &&
-            bytes[i + 3] == LF) {
-            return i + 4;
+        if (lf > start && lf + 2 < count && bytes[lf - 1] == CR && bytes[lf + 1] == CR &&
+            bytes[lf + 2] == LF) {
+            return lf + 3;
         }
     }
     return std::nullopt;

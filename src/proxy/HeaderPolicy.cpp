@@ -2,7 +2,6 @@
 
 #include "proxy/HeaderText.hpp"
 
-#include <algorithm>
 #include <vector>
 
 namespace meterly::proxy {
@@ -37,21 +36,60 @@ const std::set<std::string, std::less<>>& HeaderPolicy::hopByHopNames() {
     return names;
 }
 
-bool HeaderPolicy::isHopByHop(std::string_view name) {
-    const bool ascii = std::all_of(name.begin(), name.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) {
-        // Compared in place: every name of a message passes here.
-        constexpr std::string_view proxyPrefix = "proxy-";
-        return std::any_of(hopByHopNames().begin(), hopByHopNames().end(),
-                           [&](const std::string& hop) {
-                               return hop.size() == name.size() && text::namesMatch(name, hop);
-                           }) ||
-               (name.size() >= proxyPrefix.size() &&
-                text::namesMatch(name.substr(0, proxyPrefix.size()), proxyPrefix));
+namespace {
+
+// What the policy does with a field, by its name.
+enum class NameRole { other, hopByHop, contentLength, host };
+
+// The role of a name whose ASCII letters may be in either case; names with other characters are
+// "other" here.
+NameRole asciiRole(std::string_view name) {
+    using text::equalsLowerASCII;
+    switch (name.size()) {
+    case 4:
+        return equalsLowerASCII(name, "host") ? NameRole::host : NameRole::other;
+    case 7:
+        return equalsLowerASCII(name, "upgrade") ? NameRole::hopByHop : NameRole::other;
+    case 10:
+        if (equalsLowerASCII(name, "connection") || equalsLowerASCII(name, "keep-alive")) {
+            return NameRole::hopByHop;
+        }
+        break;
+    case 14:
+        if (equalsLowerASCII(name, "content-length")) {
+            return NameRole::contentLength;
+        }
+        break;
+    case 17:
+        if (equalsLowerASCII(name, "transfer-encoding")) {
+            return NameRole::hopByHop;
+        }
+        break;
+    default:
+        break;
     }
-    const std::string lower = text::lowercased(name);
-    return hopByHopNames().contains(lower) || lower.starts_with("proxy-");
+    constexpr std::string_view proxyPrefix = "proxy-";
+    return name.size() >= proxyPrefix.size() &&
+                   equalsLowerASCII(name.substr(0, proxyPrefix.size()), proxyPrefix)
+               ? NameRole::hopByHop
+               : NameRole::other;
+}
+
+// The role of any name, compared by its full lower-case form. Every name of a message passes
+// here, so the plain ASCII names are compared in place.
+NameRole roleOf(std::string_view name) {
+    const NameRole role = asciiRole(name);
+    if (role != NameRole::other || text::isASCII(name)) {
+        return role;
+    }
+    // Other characters may lower-case to ASCII letters.
+    return asciiRole(text::lowercased(name));
+}
+
+} // namespace
+
+bool HeaderPolicy::isHopByHop(std::string_view name) {
+    return roleOf(name) == NameRole::hopByHop;
 }
 
 HTTPHeaders HeaderPolicy::stripHopByHop(const HTTPHeaders& headers) {
@@ -66,9 +104,10 @@ HTTPHeaders HeaderPolicy::upstreamHeaders(const HTTPHeaders& headers,
     fields.reserve(headers.fields().size() + 2);
     bool hadContentLength = false;
     for (const auto& field : headers.fields()) {
-        if (text::namesMatch(field.name(), "Content-Length")) {
+        const NameRole role = roleOf(field.name());
+        if (role == NameRole::contentLength) {
             hadContentLength = true;
-        } else if (!isHopByHop(field.name()) && !text::namesMatch(field.name(), "Host")) {
+        } else if (role == NameRole::other) {
             fields.push_back(field);
         }
     }
@@ -85,9 +124,10 @@ HTTPHeaders HeaderPolicy::downstreamHeaders(const HTTPHeaders& headers, const Bo
     fields.reserve(headers.fields().size() + 2);
     bool hadContentLength = false;
     for (const auto& field : headers.fields()) {
-        if (text::namesMatch(field.name(), "Content-Length")) {
+        const NameRole role = roleOf(field.name());
+        if (role == NameRole::contentLength) {
             hadContentLength = true;
-        } else if (!isHopByHop(field.name())) {
+        } else if (role != NameRole::hopByHop) {
             fields.push_back(field);
         }
     }

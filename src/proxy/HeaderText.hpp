@@ -23,6 +23,24 @@ std::string latin1ToUTF8(ByteView bytes);
 // characters use the C library's Unicode case tables. Bytes that are not UTF-8 stay as they are.
 std::string lowercased(std::string_view text);
 
+// True when every byte is ASCII.
+bool isASCII(std::string_view text);
+
+// True when `text` equals `lower`, an ASCII text in lower case, with its ASCII letters in either
+// case. Other characters never match here (see namesMatch for the full comparison).
+constexpr bool equalsLowerASCII(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != lower[i] && !(c >= 'A' && c <= 'Z' && static_cast<char>(c + 0x20) == lower[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // True when the lower-case forms of the two names are equal.
 bool namesMatch(std::string_view a, std::string_view b);
 

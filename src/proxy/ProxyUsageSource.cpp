@@ -13,6 +13,7 @@ namespace meterly::proxy {
 
 using core::AsyncStream;
 using core::Date;
+using core::RateLimitHeaderParser;
 using core::StreamBuffering;
 using core::StreamTermination;
 using core::UsageSnapshot;
@@ -100,32 +101,57 @@ ProxyUsageState ProxyUsageSource::state() const {
 
 std::optional<UsageSnapshot>
 ProxyUsageSource::ingest(const HTTPHeaders::Dictionary& responseHeaders, Date capturedAt) {
-    {
-        std::lock_guard lock(shared_->mutex);
-        ++shared_->requestsSeen;
-        // Responses finish in any order; the time of the last one only moves forward.
-        if (!shared_->lastRequestAt || !(capturedAt < *shared_->lastRequestAt)) {
-            shared_->lastRequestAt = capturedAt;
-        }
-    }
-    auto snapshot = core::RateLimitHeaderParser::parse(responseHeaders, capturedAt);
-    if (!snapshot || !publish(*snapshot)) {
-        return std::nullopt;
-    }
-    return snapshot;
+    count(capturedAt);
+    return publishParsed(core::RateLimitHeaderParser::parse(responseHeaders, capturedAt));
 }
 
 std::optional<UsageSnapshot> ProxyUsageSource::ingest(const HTTPHeaders& responseHeaders,
                                                       Date capturedAt) {
-    // The rate-limit fields only: no other name can be read for usage, so the rest of a response
-    // head is neither lower-cased nor copied.
-    HTTPHeaders::Dictionary rateLimitFields;
+    count(capturedAt);
+    // The rate-limit fields are picked out where they stand: nothing of the head is copied.
+    RateLimitHeaderParser::Fields fields{};
     for (const auto& field : responseHeaders.fields()) {
-        if (isRateLimitName(field.name())) {
-            rateLimitFields.insert_or_assign(text::lowercased(field.name()), field.value());
+        if (const auto which = rateLimitField(field.name())) {
+            // Of two spellings of one field the later wins.
+            fields[static_cast<std::size_t>(*which)] = &field.value();
         }
     }
-    return ingest(rateLimitFields, capturedAt);
+    return publishParsed(RateLimitHeaderParser::parse(fields, capturedAt));
+}
+
+void ProxyUsageSource::count(Date capturedAt) {
+    std::lock_guard lock(shared_->mutex);
+    ++shared_->requestsSeen;
+    // Responses finish in any order; the time of the last one only moves forward.
+    if (!shared_->lastRequestAt || !(capturedAt < *shared_->lastRequestAt)) {
+        shared_->lastRequestAt = capturedAt;
+    }
+}
+
+std::optional<UsageSnapshot> ProxyUsageSource::publishParsed(std::optional<UsageSnapshot> parsed) {
+    if (!parsed || !publish(*parsed)) {
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+std::optional<RateLimitHeaderParser::Field>
+ProxyUsageSource::rateLimitField(std::string_view name) {
+    if (name.empty() || (name.front() != 'a' && name.front() != 'A' &&
+                         static_cast<unsigned char>(name.front()) < 0x80)) {
+        // No other ASCII character lower-cases to "a": the usual fields end here.
+        return std::nullopt;
+    }
+    if (auto which = RateLimitHeaderParser::field(name)) {
+        return which;
+    }
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // Other characters may lower-case to ASCII letters: look up the full lower-case form.
+            return RateLimitHeaderParser::field(text::lowercased(name));
+        }
+    }
+    return std::nullopt;
 }
 
 bool ProxyUsageSource::isRateLimitName(std::string_view name) {

@@ -9,10 +9,16 @@ const std::string upstream = "api.upstream.test";
 
 TEST(HeaderPolicyTest, HopByHopNames) {
     for (std::string_view name : {"Connection", "TRANSFER-ENCODING", "keep-alive", "Upgrade",
-                                  "Proxy-Authorization", "proxy-connection", "PROXY-"}) {
+                                  "Proxy-Authorization", "proxy-connection", "PROXY-",
+                                  // Lower-case to hop-by-hop names through the Unicode tables
+                                  // (U+212A becomes "k", U+0130 "i").
+                                  "\xE2\x84\xAA"
+                                  "eep-alive",
+                                  "Transfer-Encod\xC4\xB0ng"}) {
         EXPECT_TRUE(HeaderPolicy::isHopByHop(name)) << name;
     }
-    for (std::string_view name : {"TE", "Trailer", "Host", "X-Proxy-Id", "proxy", "Keep-Alives"}) {
+    for (std::string_view name :
+         {"TE", "Trailer", "Host", "X-Proxy-Id", "proxy", "Keep-Alives", "X-Caf\xC3\xA9"}) {
         EXPECT_FALSE(HeaderPolicy::isHopByHop(name)) << name;
     }
 }

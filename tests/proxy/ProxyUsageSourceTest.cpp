@@ -110,6 +110,10 @@ TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
                            {"Anthropic-Ratelimit-Unified-5h-Reset", "9000"},
                            {"anthropic-ratelimit-unified-5h-status", "allowed"},
                            {"anthropic-ratelimit-unified-representative-claim", "five_hour"},
+                           {"anthrop\xC4\xB0"
+                            "c-ratelimit-unified-7d-utilization",
+                            "0.5"},
+                           {"Anthropic-Ratelimit-Unified-7d-Reset", "9500"},
                            {"Content-Length", "90"}};
     ProxyUsageSource fromHead;
     ProxyUsageSource fromDictionary;
@@ -118,6 +122,7 @@ TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
     EXPECT_EQ(read, fromDictionary.ingest(head.dictionary(), 30));
     EXPECT_EQ(read->fiveHour, (LimitWindow{"allowed", 0.25, 9000}));
     EXPECT_EQ(read->representativeClaim, "five_hour");
+    EXPECT_EQ(read->sevenDay, (LimitWindow{"unknown", 0.5, 9500}));
 }
 
 TEST(ProxyUsageSourceTest, LateFinishingResponsesNeverTurnTheStateBack) {
