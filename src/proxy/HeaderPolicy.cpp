@@ -86,6 +86,24 @@ NameRole roleOf(std::string_view name) {
     return asciiRole(text::lowercased(name));
 }
 
+// One pass over a head: hop-by-hop fields and Content-Length are left out, and Host unless
+// `keepHost`; the rest keep their order. Says whether a Content-Length was among them.
+std::vector<HTTPHeaderField> passingFields(const HTTPHeaders& headers, bool keepHost,
+                                           bool& hadContentLength) {
+    std::vector<HTTPHeaderField> fields;
+    fields.reserve(headers.fields().size() + 2);
+    hadContentLength = false;
+    for (const auto& field : headers.fields()) {
+        const NameRole role = roleOf(field.name());
+        if (role == NameRole::contentLength) {
+            hadContentLength = true;
+        } else if (role == NameRole::other || (keepHost && role == NameRole::host)) {
+            fields.push_back(field);
+        }
+    }
+    return fields;
+}
+
 } // namespace
 
 bool HeaderPolicy::isHopByHop(std::string_view name) {
@@ -99,19 +117,8 @@ HTTPHeaders HeaderPolicy::stripHopByHop(const HTTPHeaders& headers) {
 HTTPHeaders HeaderPolicy::upstreamHeaders(const HTTPHeaders& headers,
                                           const std::string& upstreamHost,
                                           const BodyFraming& framing) {
-    // One pass: hop-by-hop fields, Host and Content-Length are left out, the rest keep their order.
-    std::vector<HTTPHeaderField> fields;
-    fields.reserve(headers.fields().size() + 2);
     bool hadContentLength = false;
-    for (const auto& field : headers.fields()) {
-        const NameRole role = roleOf(field.name());
-        if (role == NameRole::contentLength) {
-            hadContentLength = true;
-        } else if (role == NameRole::other) {
-            fields.push_back(field);
-        }
-    }
-    HTTPHeaders out(std::move(fields));
+    HTTPHeaders out(passingFields(headers, false, hadContentLength));
     out.append("Host", upstreamHost);
     appendFraming(out, framing, hadContentLength);
     return out;
@@ -119,19 +126,8 @@ HTTPHeaders HeaderPolicy::upstreamHeaders(const HTTPHeaders& headers,
 
 HTTPHeaders HeaderPolicy::downstreamHeaders(const HTTPHeaders& headers, const BodyFraming& framing,
                                             bool closeAfterResponse) {
-    // One pass: hop-by-hop fields and Content-Length are left out, the rest keep their order.
-    std::vector<HTTPHeaderField> fields;
-    fields.reserve(headers.fields().size() + 2);
     bool hadContentLength = false;
-    for (const auto& field : headers.fields()) {
-        const NameRole role = roleOf(field.name());
-        if (role == NameRole::contentLength) {
-            hadContentLength = true;
-        } else if (role != NameRole::hopByHop) {
-            fields.push_back(field);
-        }
-    }
-    HTTPHeaders out(std::move(fields));
+    HTTPHeaders out(passingFields(headers, true, hadContentLength));
     appendFraming(out, framing, hadContentLength);
     if (closeAfterResponse || framing.kind() == BodyFraming::Kind::untilClose) {
         // Every Connection field is hop-by-hop and already gone.

@@ -175,10 +175,15 @@ SystemdUserManager::~SystemdUserManager() {
 }
 
 int SystemdUserManager::run(const std::vector<std::string>& arguments) const {
+    return run(arguments, tools_.path() / "systemctl.log");
+}
+
+int SystemdUserManager::run(const std::vector<std::string>& arguments,
+                            const std::filesystem::path& output) const {
     std::vector<std::string> all{"/usr/bin/timeout",  "-k",    "5", systemctlLimit,
                                  systemctl_.string(), "--user"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    return runLogged(all, {"PATH=/usr/bin:/bin"}, tools_.path() / "systemctl.log");
+    return runLogged(all, {"PATH=/usr/bin:/bin"}, output);
 }
 
 std::string SystemdUserManager::log() const {
@@ -188,13 +193,11 @@ std::string SystemdUserManager::log() const {
 std::string SystemdUserManager::diagnostics(const std::string& unit) const {
     const auto shown = tools_.path() / "show.txt";
     std::filesystem::remove(shown);
-    runLogged({"/usr/bin/timeout", "-k", "5", systemctlLimit, systemctl_.string(), "--user", "show",
-               "--property=ActiveState,SubState,MainPID,Result", unit},
-              {"PATH=/usr/bin:/bin"}, shown);
-    std::string text = "systemctl show " + unit + ":\n" + contentsOf(shown);
+    run({"show", "--property=ActiveState,SubState,MainPID,Result", unit}, shown);
+    const auto properties = contentsOf(shown);
+    std::string text = "systemctl show " + unit + ":\n" + properties;
     // Where the unit's process is, when it has one: its state and what it waits in.
     const std::string key = "MainPID=";
-    auto properties = contentsOf(shown);
     if (auto at = properties.find(key); at != std::string::npos) {
         auto pid = properties.substr(at + key.size(), properties.find('\n', at) - at - key.size());
         if (!pid.empty() && pid != "0") {

@@ -40,6 +40,8 @@ public:
 
 private:
     SystemdUserManager() = default;
+    // The same, with systemctl's output appended to `output`.
+    int run(const std::vector<std::string>& arguments, const std::filesystem::path& output) const;
 
     TempDir runtime_{"meterly-rt"};
     TempDir tools_{"meterly-sd"};

@@ -11,9 +11,10 @@
 
 namespace meterly::ui {
 
-// Delivers nothing and is done at once.
+// Delivers nothing and is done at once; counts how often the preferences changed.
 class QuietNotifier final : public state::UsageNotifier {
 public:
+    int replans = 0;
     void prime(std::function<void()> done) override { finish(done); }
     void refresh(const std::optional<core::UsageSnapshot>&, core::Date,
                  std::function<void()> done) override {
@@ -22,6 +23,7 @@ public:
     void tick(core::Date) override {}
     void preferencesChanged(const std::optional<core::UsageSnapshot>&, core::Date,
                             std::function<void()> done) override {
+        ++replans;
         finish(done);
     }
 

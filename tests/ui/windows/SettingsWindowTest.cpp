@@ -333,18 +333,11 @@ TEST_F(SettingsWindowTest, TheProxyPaneEmbedsTheFlowWhileNotConnected) {
 }
 
 TEST_F(SettingsWindowTest, TheUpdateCheckSaysWhatItFound) {
-    auto feed = std::make_unique<testing::HeldFeed>();
-    auto* answers = feed.get();
-    update::UpdateState::Collaborators parts;
-    parts.backend = std::move(feed);
-    parts.downloader = std::make_unique<testing::NoDownloads>();
-    parts.currentVersion = "1.0.7";
-    state::MemoryPreferences store;
-    update::UpdateState updates(setup.main, store, setup.main.clock(), std::move(parts));
-    UpdateStateOffer offer(updates);
+    testing::HeldUpdates feed(setup.main);
+    auto* answers = feed.answers;
     GeneralPane::Updates wiring;
-    wiring.state = &updates;
-    wiring.offer = &offer;
+    wiring.state = &feed.updates;
+    wiring.offer = &feed.offer;
     wiring.texts = texts;
     wiring.now = [this] { return setup.main.now(); };
     GeneralPane pane(state::LoginItem("/opt/meterly", setup.home.path(), testing::noVariables()),

@@ -149,22 +149,14 @@ TEST_F(WindowScreenshots, SettingsWindow) {
         services.diagnostics.restartAgent = [](std::function<void()> done) { done(); };
         services.diagnostics.repair = [](std::uint16_t, std::function<void()> done) { done(); };
         services.diagnostics.lastTraffic = [&] { return setup.main.now() - 95; };
-        auto feed = std::make_unique<testing::HeldFeed>();
-        auto* answers = feed.get();
-        update::UpdateState::Collaborators parts;
-        parts.backend = std::move(feed);
-        parts.downloader = std::make_unique<testing::NoDownloads>();
-        parts.currentVersion = "1.0.7";
-        state::MemoryPreferences store;
-        update::UpdateState updates(setup.main, store, setup.main.clock(), std::move(parts));
-        UpdateStateOffer offer(updates);
-        services.updates.state = &updates;
-        services.updates.offer = &offer;
+        testing::HeldUpdates held(setup.main);
+        services.updates.state = &held.updates;
+        services.updates.offer = &held.offer;
         services.updates.texts = std::make_shared<state::TextFormatter>();
         services.updates.now = [&] { return setup.main.now(); };
-        updates.checkNow();
+        held.updates.checkNow();
         setup.main.advance(300);
-        answers->answer("1.0.8");
+        held.answers->answer("1.0.8");
         SettingsView view(usage.model, *setup.model, route, setup.main, setup.worker,
                           std::make_shared<state::TextFormatter>(), std::move(services));
         view.show();

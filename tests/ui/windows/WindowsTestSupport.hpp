@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../ModelFakes.hpp"
 #include "config/ProcessRunner.hpp"
 #include "config/ProxyInstaller.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -13,8 +14,10 @@
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
+#include "ui/update/UpdateStateOffer.hpp"
 #include "update/UpdateBackend.hpp"
 #include "update/UpdateDownloading.hpp"
+#include "update/UpdateState.hpp"
 
 #include <chrono>
 #include <memory>
@@ -81,38 +84,14 @@ struct SetupFixture {
     }
 };
 
-// A notifier that only counts re-plans.
-class CountingNotifier final : public state::UsageNotifier {
-public:
-    int replans = 0;
-    void prime(std::function<void()> done) override { finish(done); }
-    void refresh(const std::optional<core::UsageSnapshot>&, core::Date,
-                 std::function<void()> done) override {
-        finish(done);
-    }
-    void tick(core::Date) override {}
-    void preferencesChanged(const std::optional<core::UsageSnapshot>&, core::Date,
-                            std::function<void()> done) override {
-        ++replans;
-        finish(done);
-    }
-
-private:
-    static void finish(const std::function<void()>& done) {
-        if (done) {
-            done();
-        }
-    }
-};
-
 // The usage view model over preferences in memory, with no source started.
 struct UsageFixture {
     explicit UsageFixture(state::MainExecutor& main)
-        : notifier(std::make_shared<CountingNotifier>()),
+        : notifier(std::make_shared<QuietNotifier>()),
           model(main, defaults, std::make_shared<state::NotificationPreferences>(defaults),
                 notifier, nullptr) {}
     state::MemoryPreferences defaults;
-    std::shared_ptr<CountingNotifier> notifier;
+    std::shared_ptr<QuietNotifier> notifier;
     state::UsageViewModel model;
 };
 
@@ -143,6 +122,27 @@ private:
 class NoDownloads final : public update::UpdateDownloading {
 public:
     void download(const update::UpdateInfo&, Progress, Done) override {}
+};
+
+// The update state of version 1.0.7 over a feed the test answers, and the offer the views show.
+struct HeldUpdates {
+    explicit HeldUpdates(state::VirtualTimeExecutor& main)
+        : updates(main, store, main.clock(), collaborators(answers)), offer(updates) {}
+    HeldFeed* answers = nullptr;
+    state::MemoryPreferences store;
+    update::UpdateState updates;
+    UpdateStateOffer offer;
+
+private:
+    static update::UpdateState::Collaborators collaborators(HeldFeed*& answers) {
+        auto feed = std::make_unique<HeldFeed>();
+        answers = feed.get();
+        update::UpdateState::Collaborators parts;
+        parts.backend = std::move(feed);
+        parts.downloader = std::make_unique<NoDownloads>();
+        parts.currentVersion = "1.0.7";
+        return parts;
+    }
 };
 
 } // namespace meterly::ui::testing
