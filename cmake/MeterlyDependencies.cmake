@@ -14,6 +14,10 @@ find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
 add_library(meterly_asio INTERFACE)
 target_include_directories(meterly_asio SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
 target_compile_definitions(meterly_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Each event-loop thread keeps this many freed coroutine frames and handler blocks for reuse
+# (Asio's default is 2). A relayed exchange nests a handful of coroutines, so with two slots most
+# frames went back to malloc on every request. Every target that includes Asio must agree on it.
+target_compile_definitions(meterly_asio INTERFACE ASIO_RECYCLING_ALLOCATOR_CACHE_SIZE=8)
 target_link_libraries(meterly_asio INTERFACE Threads::Threads)
 # Asio looks for <experimental/coroutine> under clang, which libstdc++ does not have; clang 14 and
 # later support the standard <coroutine> that Asio uses with g++.
