@@ -25,6 +25,10 @@ bool matchesLowerCase(std::string_view text, std::string_view lower) {
     if (text.size() != lower.size()) {
         return false;
     }
+    if (text == lower) {
+        // The usual spelling, compared many bytes at a time.
+        return true;
+    }
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (ascii::lowered(text[i]) != lower[i]) {
             return false;

@@ -12,7 +12,9 @@
 #include "proxy/ProxyUsageSource.hpp"
 
 #include <asio/this_coro.hpp>
+#include <charconv>
 #include <exception>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -70,6 +72,34 @@ private:
     Bytes head_;
     ByteSink& sink_;
 };
+
+// The head relayed to the client: "HTTP/1.1", the upstream's status and reason, the fields as the
+// header policy passes them on. Room is left behind it for the body bytes already at hand, which
+// leave with it.
+Bytes downstreamHead(const HTTPResponseHead& response, const BodyFraming& framing,
+                     bool closeAfterResponse, std::size_t bodyAtHand) {
+    char code[24];
+    const auto [codeEnd, error] =
+        std::to_chars(std::begin(code), std::end(code), response.statusCode());
+    (void)error;
+    const std::string_view reason = response.reasonPhrase();
+    Bytes head;
+    head.reserve(static_cast<std::size_t>(codeEnd - code) + reason.size() +
+                 response.headers().serializedSize() + 160 + bodyAtHand);
+    const auto append = [&head](std::string_view text) {
+        head.insert(head.end(), text.begin(), text.end());
+    };
+    append("HTTP/1.1 ");
+    append(std::string_view(code, static_cast<std::size_t>(codeEnd - code)));
+    if (!reason.empty()) {
+        append(" ");
+        append(reason);
+    }
+    append("\r\n");
+    HeaderPolicy::appendDownstreamHeaders(head, response.headers(), framing, closeAfterResponse);
+    append("\r\n");
+    return head;
+}
 
 } // namespace
 
@@ -201,10 +231,9 @@ asio::awaitable<ClientSession::ForwardOutcome>
 ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& requestFraming,
                        HTTPStreamReader& clientReader) {
     constexpr ForwardOutcome abandoned{false, false};
-    const auto headers = HeaderPolicy::upstreamHeaders(request.headers(),
-                                                       configuration_.upstreamHost, requestFraming);
     Bytes head;
-    head.reserve(request.method().size() + request.target().size() + headers.serializedSize() + 14);
+    head.reserve(request.method().size() + request.target().size() +
+                 request.headers().serializedSize() + configuration_.upstreamHost.size() + 160);
     const auto append = [&head](std::string_view text) {
         head.insert(head.end(), text.begin(), text.end());
     };
@@ -212,7 +241,8 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
     append(" ");
     append(request.target());
     append(" HTTP/1.1\r\n");
-    headers.appendSerialized(head);
+    HeaderPolicy::appendUpstreamHeaders(head, request.headers(), configuration_.upstreamHost,
+                                        requestFraming);
     append("\r\n");
 
     std::optional<ProxyFailure> failure;
@@ -267,12 +297,10 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
         const auto responseFraming = BodyFraming::forResponse(*response, request.method());
         const bool keep = upstreamWantsKeepAlive(*response) &&
                           responseFraming.kind() != BodyFraming::Kind::untilClose;
-        const HTTPResponseHead downstream(
-            "HTTP/1.1", status, response->reasonPhrase(),
-            HeaderPolicy::downstreamHeaders(response->headers(), responseFraming, !keep));
-
+        HeadFirstSink clientSink(
+            downstreamHead(*response, responseFraming, !keep, upstreamReader_->bufferedCount()),
+            *client_);
         bool delivered = true;
-        HeadFirstSink clientSink(downstream.serialized(), *client_);
         try {
             if (upstreamReader_->bufferedCount() == 0) {
                 // No body bytes at hand: the head goes on alone, at once.

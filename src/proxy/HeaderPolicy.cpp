@@ -2,26 +2,80 @@
 
 #include "proxy/HeaderText.hpp"
 
-#include <vector>
+#include <charconv>
+#include <cstring>
+#include <iterator>
 
 namespace meterly::proxy {
 
 namespace {
 
-// Appends the field that announces the framing. A body-less message gets "Content-Length: 0"
-// only when it came with a length field of its own.
-void appendFraming(HTTPHeaders& out, const BodyFraming& framing, bool hadContentLength) {
+// Where the fields that pass go: a header collection, or straight into the bytes of a head.
+struct IntoHeaders {
+    HTTPHeaders& out;
+    void operator()(std::string_view name, std::string_view value) const {
+        out.append(std::string(name), std::string(value));
+    }
+};
+
+// Writes "Name: value\r\n" lines into room set aside at the end of `out` beforehand, and gives
+// back what it did not use when it goes.
+class IntoBytes {
+public:
+    IntoBytes(Bytes& out, std::size_t room) : out_(out), start_(out.size()) {
+        out_.resize(start_ + room);
+        at_ = out_.data() + start_;
+    }
+    ~IntoBytes() { out_.resize(static_cast<std::size_t>(at_ - out_.data())); }
+    IntoBytes(const IntoBytes&) = delete;
+    IntoBytes& operator=(const IntoBytes&) = delete;
+
+    void operator()(std::string_view name, std::string_view value) {
+        put(name);
+        put(": ");
+        put(value);
+        put("\r\n");
+    }
+
+private:
+    void put(std::string_view text) {
+        if (!text.empty()) {
+            std::memcpy(at_, text.data(), text.size());
+            at_ += text.size();
+        }
+    }
+
+    Bytes& out_;
+    std::size_t start_;
+    std::uint8_t* at_;
+};
+
+// The most the fields this policy adds can take: Host with the upstream's name, a framing field
+// and "Connection: close", each with its ": " and CR LF.
+std::size_t addedRoom(std::size_t hostSize) {
+    return hostSize + 128;
+}
+
+// The field that announces the framing. A body-less message gets "Content-Length: 0" only when
+// it came with a length field of its own.
+template <typename Emit>
+void emitFraming(Emit& emit, const BodyFraming& framing, bool hadContentLength) {
     switch (framing.kind()) {
-    case BodyFraming::Kind::contentLength:
-        out.append("Content-Length", std::to_string(framing.length()));
+    case BodyFraming::Kind::contentLength: {
+        char digits[24];
+        const auto [end, error] =
+            std::to_chars(std::begin(digits), std::end(digits), framing.length());
+        (void)error;
+        emit("Content-Length", std::string_view(digits, static_cast<std::size_t>(end - digits)));
         break;
+    }
     case BodyFraming::Kind::none:
         if (hadContentLength) {
-            out.append("Content-Length", "0");
+            emit("Content-Length", "0");
         }
         break;
     case BodyFraming::Kind::chunked:
-        out.append("Transfer-Encoding", "chunked");
+        emit("Transfer-Encoding", "chunked");
         break;
     case BodyFraming::Kind::untilClose:
         break;
@@ -87,21 +141,38 @@ NameRole roleOf(std::string_view name) {
 }
 
 // One pass over a head: hop-by-hop fields and Content-Length are left out, and Host unless
-// `keepHost`; the rest keep their order. Says whether a Content-Length was among them.
-std::vector<HTTPHeaderField> passingFields(const HTTPHeaders& headers, bool keepHost,
-                                           bool& hadContentLength) {
-    std::vector<HTTPHeaderField> fields;
-    fields.reserve(headers.fields().size() + 2);
-    hadContentLength = false;
+// `keepHost`; the rest go to `emit` in their order. Says whether a Content-Length was among them.
+template <typename Emit>
+bool emitPassingFields(const HTTPHeaders& headers, bool keepHost, Emit& emit) {
+    bool hadContentLength = false;
     for (const auto& field : headers.fields()) {
         const NameRole role = roleOf(field.name());
         if (role == NameRole::contentLength) {
             hadContentLength = true;
         } else if (role == NameRole::other || (keepHost && role == NameRole::host)) {
-            fields.push_back(field);
+            emit(field.name(), field.value());
         }
     }
-    return fields;
+    return hadContentLength;
+}
+
+template <typename Emit>
+void emitUpstream(const HTTPHeaders& headers, const std::string& upstreamHost,
+                  const BodyFraming& framing, Emit& emit) {
+    const bool hadContentLength = emitPassingFields(headers, false, emit);
+    emit("Host", upstreamHost);
+    emitFraming(emit, framing, hadContentLength);
+}
+
+template <typename Emit>
+void emitDownstream(const HTTPHeaders& headers, const BodyFraming& framing, bool closeAfterResponse,
+                    Emit& emit) {
+    const bool hadContentLength = emitPassingFields(headers, true, emit);
+    emitFraming(emit, framing, hadContentLength);
+    if (closeAfterResponse || framing.kind() == BodyFraming::Kind::untilClose) {
+        // Every Connection field is hop-by-hop and already gone.
+        emit("Connection", "close");
+    }
 }
 
 } // namespace
@@ -117,23 +188,31 @@ HTTPHeaders HeaderPolicy::stripHopByHop(const HTTPHeaders& headers) {
 HTTPHeaders HeaderPolicy::upstreamHeaders(const HTTPHeaders& headers,
                                           const std::string& upstreamHost,
                                           const BodyFraming& framing) {
-    bool hadContentLength = false;
-    HTTPHeaders out(passingFields(headers, false, hadContentLength));
-    out.append("Host", upstreamHost);
-    appendFraming(out, framing, hadContentLength);
+    HTTPHeaders out;
+    IntoHeaders emit{out};
+    emitUpstream(headers, upstreamHost, framing, emit);
     return out;
 }
 
 HTTPHeaders HeaderPolicy::downstreamHeaders(const HTTPHeaders& headers, const BodyFraming& framing,
                                             bool closeAfterResponse) {
-    bool hadContentLength = false;
-    HTTPHeaders out(passingFields(headers, true, hadContentLength));
-    appendFraming(out, framing, hadContentLength);
-    if (closeAfterResponse || framing.kind() == BodyFraming::Kind::untilClose) {
-        // Every Connection field is hop-by-hop and already gone.
-        out.append("Connection", "close");
-    }
+    HTTPHeaders out;
+    IntoHeaders emit{out};
+    emitDownstream(headers, framing, closeAfterResponse, emit);
     return out;
+}
+
+void HeaderPolicy::appendUpstreamHeaders(Bytes& out, const HTTPHeaders& headers,
+                                         const std::string& upstreamHost,
+                                         const BodyFraming& framing) {
+    IntoBytes emit(out, headers.serializedSize() + addedRoom(upstreamHost.size()));
+    emitUpstream(headers, upstreamHost, framing, emit);
+}
+
+void HeaderPolicy::appendDownstreamHeaders(Bytes& out, const HTTPHeaders& headers,
+                                           const BodyFraming& framing, bool closeAfterResponse) {
+    IntoBytes emit(out, headers.serializedSize() + addedRoom(0));
+    emitDownstream(headers, framing, closeAfterResponse, emit);
 }
 
 } // namespace meterly::proxy

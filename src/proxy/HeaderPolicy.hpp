@@ -33,6 +33,12 @@ public:
     // field, then "Connection: close" when the connection ends after this response.
     static HTTPHeaders downstreamHeaders(const HTTPHeaders& headers, const BodyFraming& framing,
                                          bool closeAfterResponse);
+
+    // The same fields as "Name: value\r\n" lines at the end of `out`, written there directly.
+    static void appendUpstreamHeaders(Bytes& out, const HTTPHeaders& headers,
+                                      const std::string& upstreamHost, const BodyFraming& framing);
+    static void appendDownstreamHeaders(Bytes& out, const HTTPHeaders& headers,
+                                        const BodyFraming& framing, bool closeAfterResponse);
 };
 
 } // namespace meterly::proxy

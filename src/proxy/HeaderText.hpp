@@ -41,8 +41,22 @@ constexpr bool equalsLowerASCII(std::string_view text, std::string_view lower) {
     return true;
 }
 
-// True when the lower-case forms of the two names are equal.
-bool namesMatch(std::string_view a, std::string_view b);
+// namesMatch past its quick refusal.
+bool namesMatchBeyondFirst(std::string_view a, std::string_view b);
+
+// True when the lower-case forms of the two names are equal. Case folding keeps an ASCII
+// character in its place and changes at most its 0x20 bit, so two names whose first characters
+// are ASCII and differ in another bit never match: most lookups end there, without a call.
+inline bool namesMatch(std::string_view a, std::string_view b) {
+    if (!a.empty() && !b.empty()) {
+        const auto x = static_cast<std::uint8_t>(a.front());
+        const auto y = static_cast<std::uint8_t>(b.front());
+        if (x < 0x80 && y < 0x80 && (x | 0x20) != (y | 0x20)) {
+            return false;
+        }
+    }
+    return namesMatchBeyondFirst(a, b);
+}
 
 // The text without leading and trailing whitespace: the horizontal tab and every Unicode space
 // separator. Line breaks are not whitespace here.

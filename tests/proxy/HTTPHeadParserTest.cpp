@@ -167,6 +167,29 @@ TEST(HTTPHeadParserTest, RefusesWhitespaceInNamesAndBareCROrNUL) {
     EXPECT_EQ(response.headers(), HTTPHeaders({{"Content-Length", "5"}}));
 }
 
+TEST(HTTPHeadParserTest, EveryByteOfANameIsCheckedWhateverItsLengthAndPlace) {
+    // Names are checked several bytes at a time: a forbidden byte must be found at every offset,
+    // in the whole words and in the tail, and bytes next to the forbidden ranges must pass.
+    for (std::size_t length = 1; length <= 19; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const char forbidden : {'\x01', '\t', '\x1F', ' ', '\x7F'}) {
+                std::string name(length, 'n');
+                name[at] = forbidden;
+                expectMalformed(HTTPHeadParser::parseRequest,
+                                "GET / HTTP/1.1\r\n" + name + ": v\r\n\r\n");
+            }
+            for (const char allowed : {'!', '~', '\x80', '\xFF'}) {
+                std::string name(length, 'n');
+                name[at] = allowed;
+                const auto head = HTTPHeadParser::parseRequest(
+                    asBytes("GET / HTTP/1.1\r\n" + name + ": v\r\n\r\n"));
+                ASSERT_EQ(head.headers().fields().size(), 1u) << name;
+                EXPECT_EQ(head.headers().fields()[0].name(), name);
+            }
+        }
+    }
+}
+
 TEST(HTTPHeadParserTest, RejectsMalformedHeads) {
     for (std::string_view head : {
              "", "\r\n\r\n", "\n\n\n",

@@ -1,11 +1,32 @@
 #include "proxy/HeaderPolicy.hpp"
 
+#include <cstdint>
+#include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace meterly::proxy {
 namespace {
 
 const std::string upstream = "api.upstream.test";
+
+// The fields written straight into a head's bytes are the fields the policy gives, serialised,
+// after whatever the head held already.
+std::string appended(const std::function<void(Bytes&)>& append) {
+    Bytes out(asBytes("GET / HTTP/1.1\r\n").begin(), asBytes("GET / HTTP/1.1\r\n").end());
+    append(out);
+    return std::string(asText(out));
+}
+
+void expectUpstreamBytes(const HTTPHeaders& client, const std::string& host,
+                         const BodyFraming& framing) {
+    EXPECT_EQ(appended([&](Bytes& out) {
+                  HeaderPolicy::appendUpstreamHeaders(out, client, host, framing);
+              }),
+              "GET / HTTP/1.1\r\n" +
+                  HeaderPolicy::upstreamHeaders(client, host, framing).serialized())
+        << client.serialized();
+}
 
 TEST(HeaderPolicyTest, HopByHopNames) {
     for (std::string_view name : {"Connection", "TRANSFER-ENCODING", "keep-alive", "Upgrade",
@@ -35,6 +56,10 @@ TEST(HeaderPolicyTest, UpstreamDropsHopByHopFieldsAndPutsHostLast) {
                            {"Trailer", "X-Sum"},
                            {"Authorization", "Bearer t"},
                            {"Host", upstream}}));
+    expectUpstreamBytes(client, upstream, BodyFraming::none());
+    // The room set aside holds a long host name and the longest length.
+    expectUpstreamBytes(client, std::string(300, 'h'),
+                        BodyFraming::contentLength(std::numeric_limits<std::int64_t>::max()));
 }
 
 TEST(HeaderPolicyTest, UpstreamFraming) {
@@ -61,6 +86,7 @@ TEST(HeaderPolicyTest, UpstreamFraming) {
     for (const auto& c : cases) {
         EXPECT_EQ(HeaderPolicy::upstreamHeaders(c.client, upstream, c.framing), c.expected)
             << c.client.serialized();
+        expectUpstreamBytes(c.client, upstream, c.framing);
     }
 }
 
@@ -96,6 +122,10 @@ TEST(HeaderPolicyTest, Downstream) {
     for (const auto& c : cases) {
         EXPECT_EQ(HeaderPolicy::downstreamHeaders(c.response, c.framing, c.close), c.expected)
             << c.response.serialized();
+        EXPECT_EQ(appended([&](Bytes& out) {
+                      HeaderPolicy::appendDownstreamHeaders(out, c.response, c.framing, c.close);
+                  }),
+                  "GET / HTTP/1.1\r\n" + c.expected.serialized());
     }
 }
 

@@ -37,6 +37,28 @@ TEST(HeaderTextTest, NamesMatchWhenTheirLowerCaseFormsAreEqual) {
     EXPECT_FALSE(text::namesMatch("Content-Length", "Content-Length "));
     EXPECT_FALSE(text::namesMatch("X-Ärger", "X-Arger"));
     EXPECT_TRUE(text::namesMatch("", ""));
+    // First characters that differ only in the bit that case sets apart, but are no letters.
+    EXPECT_FALSE(text::namesMatch("@x", "`x"));
+    EXPECT_FALSE(text::namesMatch("[x", "{x"));
+    EXPECT_TRUE(text::namesMatch("a", "A"));
+    // A first character outside ASCII that lower-cases to one inside (U+212A, the Kelvin sign).
+    EXPECT_TRUE(text::namesMatch("\xE2\x84\xAA"
+                                 "eep-Alive",
+                                 "keep-alive"));
+    EXPECT_TRUE(text::namesMatch("keep-alive", "\xE2\x84\xAA"
+                                               "eep-Alive"));
+}
+
+TEST(HeaderTextTest, OneByteOutsideASCIIAnywhereMakesATextNonASCII) {
+    for (std::size_t length = 0; length <= 19; ++length) {
+        const std::string plain(length, '~');
+        EXPECT_TRUE(text::isASCII(plain)) << length;
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string other = plain;
+            other[at] = '\x80';
+            EXPECT_FALSE(text::isASCII(other)) << length << " " << at;
+        }
+    }
 }
 
 TEST(HeaderTextTest, TrimmingTakesTabsAndUnicodeSpacesButNotLineBreaks) {
