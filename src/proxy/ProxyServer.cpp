@@ -1,6 +1,7 @@
 #include "proxy/ProxyServer.hpp"
 
 #include "proxy/ClientSession.hpp"
+#include "proxy/LoopPlacement.hpp"
 #include "proxy/NetworkStream.hpp"
 #include "proxy/ProxyError.hpp"
 #include "proxy/ProxyLog.hpp"
@@ -21,6 +22,11 @@ namespace {
 
 constexpr auto noThrow = asio::experimental::as_tuple(asio::use_awaitable);
 
+// Connections a loop serves before the next loop takes any (see LoopPlacement). Measured with the
+// nginx comparison: four kept connections on one loop cost about half the CPU time per request of
+// four loops with one each, and sixteen still spread over every loop.
+constexpr std::size_t connectionsPackedPerLoop = 4;
+
 } // namespace
 
 // One event loop and the thread that runs it. The concurrency hint 1 tells Asio that one thread
@@ -34,25 +40,26 @@ struct ProxyServer::Loop {
 // What the accept loop needs; shared with it so that it lives as long as the loop.
 struct ProxyServer::Listener {
     asio::ip::tcp::acceptor acceptor;
-    // The loops that sessions are handed to, in turn.
+    // The loops that sessions are handed to, and how many each serves.
     std::vector<asio::io_context::executor_type> sessionLoops;
-    std::size_t nextLoop = 0;
+    std::shared_ptr<LoopPlacement> placement;
     ProxyConfiguration configuration;
     std::shared_ptr<ProxyUsageSource> usageSource;
     std::shared_ptr<SessionRegistry> registry;
     std::shared_ptr<asio::ssl::context> tlsContext;
 
     static asio::awaitable<void> acceptLoop(std::shared_ptr<Listener> listener);
-    void admit(asio::ip::tcp::socket socket);
+    void admit(asio::ip::tcp::socket socket, std::size_t loop);
 };
 
 asio::awaitable<void> ProxyServer::Listener::acceptLoop(std::shared_ptr<Listener> listener) {
     while (true) {
         // The connection is accepted straight onto the loop that will serve it.
-        const auto& loop = listener->sessionLoops[listener->nextLoop];
-        listener->nextLoop = (listener->nextLoop + 1) % listener->sessionLoops.size();
-        auto [error, socket] = co_await listener->acceptor.async_accept(loop, noThrow);
+        const std::size_t loop = listener->placement->place();
+        auto [error, socket] =
+            co_await listener->acceptor.async_accept(listener->sessionLoops[loop], noThrow);
         if (error) {
+            listener->placement->release(loop);
             if (error == asio::error::operation_aborted || !listener->acceptor.is_open()) {
                 co_return;
             }
@@ -63,27 +70,30 @@ asio::awaitable<void> ProxyServer::Listener::acceptLoop(std::shared_ptr<Listener
             co_await pause.async_wait(noThrow);
             continue;
         }
-        listener->admit(std::move(socket));
+        listener->admit(std::move(socket), loop);
     }
 }
 
-void ProxyServer::Listener::admit(asio::ip::tcp::socket socket) {
+void ProxyServer::Listener::admit(asio::ip::tcp::socket socket, std::size_t loop) {
     std::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     auto stream = NetworkStream::accepted(std::move(socket), configuration.receiveChunkSize);
     if (!registry->admit(stream, configuration.maximumConcurrentConnections)) {
         ProxyLog::emit(ProxyLogEvent::clientRejectedAtCapacity());
         stream->cancel();
+        placement->release(loop);
         return;
     }
     auto session = std::make_shared<ClientSession>(stream, configuration, usageSource, tlsContext);
-    asio::co_spawn(stream->executor(), ClientSession::run(std::move(session)),
-                   [registry = registry, stream](std::exception_ptr escaped) {
-                       if (escaped) {
-                           ProxyLog::emit(ProxyLogEvent::clientError(ProxyFailure::from(escaped)));
-                       }
-                       registry->remove(stream.get());
-                   });
+    asio::co_spawn(
+        stream->executor(), ClientSession::run(std::move(session)),
+        [registry = registry, placement = placement, loop, stream](std::exception_ptr escaped) {
+            if (escaped) {
+                ProxyLog::emit(ProxyLogEvent::clientError(ProxyFailure::from(escaped)));
+            }
+            registry->remove(stream.get());
+            placement->release(loop);
+        });
 }
 
 ProxyServer::ProxyServer(ProxyConfiguration configuration,
@@ -137,9 +147,10 @@ std::uint16_t ProxyServer::start() {
             for (const auto& loop : loops_) {
                 sessionLoops.push_back(loop->io.get_executor());
             }
-            listener_ = std::shared_ptr<Listener>(
-                new Listener{std::move(acceptor), std::move(sessionLoops), 0, configuration_,
-                             usageSource_, registry_, std::move(tlsContext)});
+            listener_ = std::shared_ptr<Listener>(new Listener{
+                std::move(acceptor), std::move(sessionLoops),
+                std::make_shared<LoopPlacement>(loops_.size(), connectionsPackedPerLoop),
+                configuration_, usageSource_, registry_, std::move(tlsContext)});
             boundPort_ = port;
             const auto acceptorLoop = listener_->acceptor.get_executor();
             asio::co_spawn(
