@@ -1,10 +1,10 @@
 #include "proxy/ClientSession.hpp"
 
-#include "core/AsciiText.hpp"
 #include "proxy/BodyFraming.hpp"
 #include "proxy/BodyRelay.hpp"
 #include "proxy/HTTPHeadParser.hpp"
 #include "proxy/HeaderPolicy.hpp"
+#include "proxy/HeaderText.hpp"
 #include "proxy/ProxyError.hpp"
 #include "proxy/ProxyLog.hpp"
 #include "proxy/ProxyResponses.hpp"
@@ -24,14 +24,21 @@ namespace meterly::proxy {
 namespace {
 
 bool wantsKeepAlive(const HTTPHeaders& headers, const std::string& version) {
-    const auto connection = core::ascii::lowercased(headers["Connection"].value_or(""));
-    if (connection.find("close") != std::string::npos) {
+    // The first Connection field decides, read in place.
+    std::string_view connection;
+    for (const auto& field : headers.fields()) {
+        if (text::namesMatch(field.name(), "Connection")) {
+            connection = field.value();
+            break;
+        }
+    }
+    if (text::containsLowerASCII(connection, "close")) {
         return false;
     }
-    if (core::ascii::uppercased(version) != "HTTP/1.0") {
+    if (!text::equalsLowerASCII(version, "http/1.0")) {
         return true;
     }
-    return connection.find("keep-alive") != std::string::npos;
+    return text::containsLowerASCII(connection, "keep-alive");
 }
 
 bool isGone(ProxyFailure failure) {

@@ -41,6 +41,17 @@ constexpr bool equalsLowerASCII(std::string_view text, std::string_view lower) {
     return true;
 }
 
+// True when `lower`, an ASCII text in lower case, occurs in `text` with its ASCII letters in
+// either case.
+constexpr bool containsLowerASCII(std::string_view text, std::string_view lower) {
+    for (std::size_t at = 0; at + lower.size() <= text.size(); ++at) {
+        if (equalsLowerASCII(text.substr(at, lower.size()), lower)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // namesMatch past its quick refusal.
 bool namesMatchBeyondFirst(std::string_view a, std::string_view b);
 

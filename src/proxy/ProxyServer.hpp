@@ -19,9 +19,10 @@ class ProxyUsageSource;
 
 // The proxy's listener on 127.0.0.1. It admits client connections up to the configured cap and
 // serves each with a ClientSession. The server owns a small pool of threads, each running an event
-// loop of its own: a connection is handed to one loop when it is accepted, and its session, both
-// of its streams and their timers stay on that loop's one thread for their whole life, so that a
-// session never waits for a lock or a wake-up of another thread. start() and stop() may be called
+// loop of its own: a connection is handed to one loop when it is accepted (a few connections share
+// a loop before the next takes any; see LoopPlacement), and its session, both of its streams and
+// their timers stay on that loop's one thread for their whole life, so that a session never waits
+// for a lock or a wake-up of another thread. start() and stop() may be called
 // from any thread but a loop thread of the server itself.
 class ProxyServer {
 public:

@@ -494,6 +494,7 @@ TEST(ClientSessionTest, KeepAlivePredicates) {
         {"HTTP/1.1", std::nullopt, true}, {"HTTP/1.1", "Keep-Alive, Close", false},
         {"HTTP/1.1", "upgrade", true},    {"HTTP/1.0", std::nullopt, false},
         {"http/1.0", "keep-alive", true}, {"HTTP/1.0", "keep-alive, close", false},
+        {"HTTP/1.0", "KEEP-ALIVE", true}, {"HTTP/1.1", "CLOSE", false},
     };
     for (const auto& c : cases) {
         HTTPHeaders headers;
