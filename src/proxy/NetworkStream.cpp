@@ -375,11 +375,6 @@ NetworkStream::receiveTLS(Deadline deadline) {
     }
 }
 
-// A socket whose last read filled the buffer probably holds more: it is read at once, without
-// going through the event loop. Otherwise the read is handed to the loop, which tries it once and,
-// when the socket has nothing, waits for the socket's next readiness report; after a read that
-// emptied the socket it does not even try, so that a wait costs no read that finds nothing and no
-// change of the readiness registration.
 template <typename CompletionToken>
 auto NetworkStream::awaitIdleRead(CompletionToken&& token) {
     return asio::async_initiate<CompletionToken, void(std::error_code, std::size_t)>(
@@ -397,6 +392,11 @@ auto NetworkStream::awaitIdleRead(CompletionToken&& token) {
         token);
 }
 
+// A socket whose last read filled the buffer probably holds more: it is read at once, without
+// going through the event loop. Otherwise the read is handed to the loop, which tries it once and,
+// when the socket has nothing, waits for the socket's next readiness report; after a read that
+// emptied the socket it does not even try, so that a wait costs no read that finds nothing and no
+// change of the readiness registration. A read that the idle watch started is taken over instead.
 asio::awaitable<std::pair<std::error_code, std::size_t>>
 NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
     // A read started while idle reads into the place this one would; it is taken over instead.
@@ -674,22 +674,22 @@ void NetworkStream::watchWhileIdle() {
     idleReadWaiter_ = waiter;
     // The handler holds the stream weakly: a stream dropped while idle ends with its socket,
     // and the read's late handler finds nothing to note.
+    auto onRead = [weak = weak_from_this(), waiter](const std::error_code& error,
+                                                    std::size_t count) {
+        auto completion = std::move(waiter->completion);
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->idleReadOutstanding_ = false;
+        if (completion) {
+            completion->complete(error, count);
+        } else {
+            self->idleReadOutcome_.emplace(error, count);
+        }
+    };
     socket_.async_read_some(
-        area, asio::bind_cancellation_slot(idleReadSignal_.slot(),
-                                           [weak = weak_from_this(), waiter](
-                                               const std::error_code& error, std::size_t count) {
-                                               auto completion = std::move(waiter->completion);
-                                               const auto self = weak.lock();
-                                               if (!self) {
-                                                   return;
-                                               }
-                                               self->idleReadOutstanding_ = false;
-                                               if (completion) {
-                                                   completion->complete(error, count);
-                                               } else {
-                                                   self->idleReadOutcome_.emplace(error, count);
-                                               }
-                                           }));
+        area, asio::bind_cancellation_slot(idleReadSignal_.slot(), std::move(onRead)));
 }
 
 void NetworkStream::cancel() {
