@@ -12,9 +12,7 @@
 #include "proxy/ProxyUsageSource.hpp"
 
 #include <asio/this_coro.hpp>
-#include <charconv>
 #include <exception>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -85,26 +83,14 @@ private:
 // leave with it.
 Bytes downstreamHead(const HTTPResponseHead& response, const BodyFraming& framing,
                      bool closeAfterResponse, std::size_t bodyAtHand) {
-    char code[24];
-    const auto [codeEnd, error] =
-        std::to_chars(std::begin(code), std::end(code), response.statusCode());
-    (void)error;
-    const std::string_view reason = response.reasonPhrase();
     Bytes head;
-    head.reserve(static_cast<std::size_t>(codeEnd - code) + reason.size() +
-                 response.headers().serializedSize() + 160 + bodyAtHand);
-    const auto append = [&head](std::string_view text) {
-        head.insert(head.end(), text.begin(), text.end());
-    };
-    append("HTTP/1.1 ");
-    append(std::string_view(code, static_cast<std::size_t>(codeEnd - code)));
-    if (!reason.empty()) {
-        append(" ");
-        append(reason);
-    }
-    append("\r\n");
+    head.reserve(response.reasonPhrase().size() + response.headers().serializedSize() + 160 +
+                 bodyAtHand);
+    HTTPResponseHead::appendStatusLine(head, "HTTP/1.1", response.statusCode(),
+                                       response.reasonPhrase());
     HeaderPolicy::appendDownstreamHeaders(head, response.headers(), framing, closeAfterResponse);
-    append("\r\n");
+    head.push_back('\r');
+    head.push_back('\n');
     return head;
 }
 

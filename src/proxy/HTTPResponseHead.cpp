@@ -1,27 +1,36 @@
 #include "proxy/HTTPResponseHead.hpp"
 
+#include <charconv>
+#include <iterator>
 #include <string_view>
 
 namespace meterly::proxy {
 
-Bytes HTTPResponseHead::serialized() const {
-    const std::string code = std::to_string(statusCode_);
-    Bytes out;
-    out.reserve(version_.size() + code.size() + reasonPhrase_.size() + headers_.serializedSize() +
-                6);
+void HTTPResponseHead::appendStatusLine(Bytes& out, std::string_view version,
+                                        std::int64_t statusCode, std::string_view reasonPhrase) {
+    char code[24];
+    const auto [codeEnd, error] = std::to_chars(std::begin(code), std::end(code), statusCode);
+    (void)error;
     const auto append = [&out](std::string_view text) {
         out.insert(out.end(), text.begin(), text.end());
     };
-    append(version_);
+    append(version);
     append(" ");
-    append(code);
-    if (!reasonPhrase_.empty()) {
+    append(std::string_view(code, static_cast<std::size_t>(codeEnd - code)));
+    if (!reasonPhrase.empty()) {
         append(" ");
-        append(reasonPhrase_);
+        append(reasonPhrase);
     }
     append("\r\n");
+}
+
+Bytes HTTPResponseHead::serialized() const {
+    Bytes out;
+    out.reserve(version_.size() + reasonPhrase_.size() + headers_.serializedSize() + 32);
+    appendStatusLine(out, version_, statusCode_, reasonPhrase_);
     headers_.appendSerialized(out);
-    append("\r\n");
+    out.push_back('\r');
+    out.push_back('\n');
     return out;
 }
 

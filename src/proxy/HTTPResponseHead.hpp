@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace meterly::proxy {
@@ -28,6 +29,9 @@ public:
     // "VERSION CODE REASON\r\n" (no space after the code when the reason phrase is empty), the
     // header fields, then "\r\n", as UTF-8.
     Bytes serialized() const;
+    // The status line alone, in the same form, at the end of `out`.
+    static void appendStatusLine(Bytes& out, std::string_view version, std::int64_t statusCode,
+                                 std::string_view reasonPhrase);
 
     friend bool operator==(const HTTPResponseHead&, const HTTPResponseHead&) = default;
 

@@ -151,6 +151,19 @@ asio::awaitable<std::string> receiveText(std::shared_ptr<NetworkStream> s) {
     co_return bytes ? std::string(asText(*bytes)) : "end";
 }
 
+// Two receives limited to 5 ms on a silent stream: what each threw.
+asio::awaitable<std::vector<ProxyError>> twoShortReceives(std::shared_ptr<NetworkStream> s) {
+    std::vector<ProxyError> seen;
+    for (int i = 0; i < 2; ++i) {
+        try {
+            co_await s->receiveWithin(std::chrono::milliseconds(5));
+        } catch (const ProxyError& error) {
+            seen.push_back(error);
+        }
+    }
+    co_return seen;
+}
+
 class AcceptedStreamTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -294,14 +307,7 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
                 -> asio::awaitable<std::pair<std::string, std::vector<ProxyError>>> {
                 auto bytes = co_await s->receiveWithin(std::chrono::hours(1));
                 const std::string got = bytes ? std::string(asText(*bytes)) : "end";
-                std::vector<ProxyError> seen;
-                for (int i = 0; i < 2; ++i) {
-                    try {
-                        co_await s->receiveWithin(std::chrono::milliseconds(5));
-                    } catch (const ProxyError& error) {
-                        seen.push_back(error);
-                    }
-                }
+                std::vector<ProxyError> seen = co_await twoShortReceives(s);
                 co_await s->send(asBytes("last words"), false);
                 co_return std::pair{got, seen};
             }(stream_));
@@ -376,18 +382,7 @@ TEST_F(AcceptedStreamTest, AReceiveThatTakesOverTheWatchIsLimitedAndCancelledAsA
         // A receive's own limit.
         auto [peer, stream] = anotherConnection();
         stream->watchWhileIdle();
-        const auto failures = runUntilDone(
-            io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::vector<ProxyError>> {
-                std::vector<ProxyError> seen;
-                for (int i = 0; i < 2; ++i) {
-                    try {
-                        co_await s->receiveWithin(std::chrono::milliseconds(5));
-                    } catch (const ProxyError& error) {
-                        seen.push_back(error);
-                    }
-                }
-                co_return seen;
-            }(stream));
+        const auto failures = runUntilDone(io_, twoShortReceives(stream));
         EXPECT_EQ(failures, (std::vector{ProxyError::timedOut(), ProxyError::cancelled()}));
     }
     {
