@@ -107,6 +107,23 @@ std::error_code lastTLSError() {
     return {static_cast<int>(code), asio::error::get_ssl_category()};
 }
 
+// Empties this thread's OpenSSL error queue, as SSL_get_error needs before each TLS call.
+// Clearing walks every slot of the queue even when it is empty, so an empty queue is only looked
+// at.
+void clearTLSErrors() {
+    if (ERR_peek_error() != 0) {
+        ERR_clear_error();
+    }
+}
+
+// Whether SSL_read could produce anything now: plaintext or records already inside the TLS
+// object, ciphertext not yet handed to it, or a close it has seen (which it reports again).
+// Without any of these it can only ask for more input.
+bool tlsReadCanProgress(const TLSSession& session) {
+    return session.pendingInput() > 0 || SSL_has_pending(session.ssl) != 0 ||
+           (SSL_get_shutdown(session.ssl) & SSL_RECEIVED_SHUTDOWN) != 0;
+}
+
 } // namespace
 
 // A receive that waits for the read started while idle, through the completion handler its
@@ -340,8 +357,9 @@ NetworkStream::receiveTLS(Deadline deadline) {
         std::size_t filled = 0;
         std::error_code tlsError;
         bool closed = false;
-        while (filled < receiveBuffer_.size()) {
-            ERR_clear_error();
+        // A call that could only ask for more input is not made.
+        while (filled < receiveBuffer_.size() && tlsReadCanProgress(*tls_)) {
+            clearTLSErrors();
             const int count = SSL_read(tls_->ssl, receiveBuffer_.data() + filled,
                                        static_cast<int>(receiveBuffer_.size() - filled));
             if (count > 0) {
@@ -597,7 +615,7 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
     std::error_code error;
     if (tls_) {
         // The whole piece becomes records first and goes out in one write.
-        ERR_clear_error();
+        clearTLSErrors();
         std::size_t offset = 0;
         while (offset < bytes.size() && !error) {
             const auto piece = std::min<std::size_t>(bytes.size() - offset, 1 << 30);

@@ -48,6 +48,8 @@ public:
 
     Kind kind() const { return kind_; }
     std::string description() const;
+    // The same text appended to `out`.
+    void appendDescription(std::string& out) const;
 
     friend bool operator==(const ProxyLogEvent&, const ProxyLogEvent&) = default;
 

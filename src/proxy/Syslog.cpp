@@ -23,6 +23,8 @@ constexpr auto gatherInterval = std::chrono::milliseconds(1);
 constexpr std::size_t queueLimit = 65536;
 // Datagrams handed to the kernel in one call.
 constexpr std::size_t batchSize = 64;
+// Queue memory kept for the next lines after a delivery; more is given back.
+constexpr std::size_t retainedBatchBytes = 1 << 20;
 
 // "Mmm dd hh:mm:ss" in local time, as syslog(3) stamps a line; each thread formats it once a
 // second, so that lines do not queue for the time-zone lock.
@@ -61,13 +63,6 @@ Syslog::~Syslog() {
 
 void Syslog::write(std::string_view line) {
     const auto stamp = timestamp();
-    std::string datagram;
-    datagram.reserve(priority.size() + stamp.size() + 1 + tag_.size() + line.size());
-    datagram += priority;
-    datagram += stamp;
-    datagram += ' ';
-    datagram += tag_;
-    datagram += line;
     bool wakeWriter = false;
     {
         std::lock_guard guard(lock_);
@@ -75,7 +70,13 @@ void Syslog::write(std::string_view line) {
         if (queued_.size() >= queueLimit) {
             ++overflowed_;
         } else {
-            queued_.push_back(std::move(datagram));
+            auto& bytes = queued_.bytes;
+            bytes += priority;
+            bytes += stamp;
+            bytes += ' ';
+            bytes += tag_;
+            bytes += line;
+            queued_.endDatagram();
         }
         wakeWriter = std::exchange(writerWaiting_, false);
     }
@@ -93,8 +94,23 @@ void Syslog::flush() {
     handled_.wait(guard, [&] { return handledCount_ >= target; });
 }
 
+std::string_view Syslog::Batch::datagram(std::size_t index) const {
+    const std::size_t begin = index == 0 ? 0 : ends[index - 1];
+    return std::string_view(bytes).substr(begin, ends[index] - begin);
+}
+
+void Syslog::Batch::clear() {
+    if (bytes.capacity() > retainedBatchBytes) {
+        // A burst (the log away for a while) does not keep its memory.
+        *this = Batch{};
+        return;
+    }
+    bytes.clear();
+    ends.clear();
+}
+
 void Syslog::run() {
-    std::vector<std::string> lines;
+    Batch lines;
     std::unique_lock guard(lock_);
     while (true) {
         if (queued_.empty() && overflowed_ == 0) {
@@ -106,7 +122,7 @@ void Syslog::run() {
             writerWaiting_ = false;
             continue;
         }
-        lines.swap(queued_);
+        std::swap(lines, queued_);
         const std::size_t overflowed = std::exchange(overflowed_, 0);
         const bool stopping = stopping_;
         guard.unlock();
@@ -125,14 +141,15 @@ void Syslog::run() {
     }
 }
 
-void Syslog::deliver(std::vector<std::string>& lines, std::size_t overflowed) {
+void Syslog::deliver(Batch& lines, std::size_t overflowed) {
     lost_ += overflowed;
     if (lost_ > 0 && (connected_ || connectSocket())) {
         // What could not be delivered is reported ahead of the lines that follow it.
-        const std::string report = std::string(priority) + std::string(timestamp()) + " " + tag_ +
-                                   std::to_string(lost_) +
-                                   " log lines lost: the system log did not take them";
-        if (sendToSocket({report}) == 1) {
+        Batch report;
+        report.bytes = std::string(priority) + std::string(timestamp()) + " " + tag_ +
+                       std::to_string(lost_) + " log lines lost: the system log did not take them";
+        report.endDatagram();
+        if (sendToSocket(report) == 1) {
             lost_ = 0;
         }
     }
@@ -141,7 +158,7 @@ void Syslog::deliver(std::vector<std::string>& lines, std::size_t overflowed) {
 }
 
 // Sends lines from the first on, waiting for the log when it is busy; returns how many it took.
-std::size_t Syslog::sendToSocket(const std::vector<std::string>& lines) {
+std::size_t Syslog::sendToSocket(const Batch& lines) {
     if (!connected_ && !connectSocket()) {
         return 0;
     }
@@ -152,7 +169,7 @@ std::size_t Syslog::sendToSocket(const std::vector<std::string>& lines) {
     while (sent < lines.size()) {
         const std::size_t count = std::min(batchSize, lines.size() - sent);
         for (std::size_t i = 0; i < count; ++i) {
-            const std::string& line = lines[sent + i];
+            const std::string_view line = lines.datagram(sent + i);
             parts[i].iov_base = const_cast<char*>(line.data());
             parts[i].iov_len = line.size();
             messages[i] = mmsghdr{};

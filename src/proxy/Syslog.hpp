@@ -39,9 +39,24 @@ public:
     void flush();
 
 private:
+    // Datagrams back to back in one buffer, so that queueing a line allocates nothing once the
+    // buffers have grown.
+    struct Batch {
+        std::string bytes;
+        // Where each datagram ends in `bytes`.
+        std::vector<std::size_t> ends;
+
+        std::size_t size() const { return ends.size(); }
+        bool empty() const { return ends.empty(); }
+        std::string_view datagram(std::size_t index) const;
+        // Closes the datagram appended to `bytes` since the last one.
+        void endDatagram() { ends.push_back(bytes.size()); }
+        void clear();
+    };
+
     void run();
-    void deliver(std::vector<std::string>& lines, std::size_t overflowed);
-    std::size_t sendToSocket(const std::vector<std::string>& lines);
+    void deliver(Batch& lines, std::size_t overflowed);
+    std::size_t sendToSocket(const Batch& lines);
     bool connectSocket();
 
     const std::string socketPath_;
@@ -51,7 +66,7 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;
     std::condition_variable handled_;
-    std::vector<std::string> queued_;
+    Batch queued_;
     std::size_t overflowed_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t handledCount_ = 0;

@@ -417,6 +417,64 @@ TEST_F(AcceptedStreamTest, AStreamDroppedWhileWatchedEndsQuietly) {
     EXPECT_EQ(error, asio::error::eof);
 }
 
+TEST(NetworkStreamTest, PlaintextHeldInsideTLSAndACloseWithoutTCPEndAreBothRead) {
+    // The first answer is one record larger than a receive: once the socket is drained, the rest
+    // of it is held inside TLS. The second is several records, then the TLS close while the TCP
+    // connection stays open. None of it may wait for the socket.
+    const std::string single(3000, 's');
+    const std::vector<std::string> records = {std::string(1500, 'a'), std::string(700, 'b'),
+                                              std::string(2100, 'c')};
+    LocalTLSServer server([&](UpstreamConnection& connection, const testing::HTTPMessage& request) {
+        if (request.startLine().find("/single") != std::string::npos) {
+            connection.write(single);
+            return;
+        }
+        for (const auto& record : records) {
+            connection.write(record);
+        }
+        connection.closeTLSOnly();
+    });
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    asio::io_context io;
+    auto stream = NetworkStream::outgoing(io.get_executor(), endpointFor(server.port()), 1024);
+    using Pieces = std::vector<std::string>;
+    const auto [firstAnswer, secondAnswer] =
+        run(io,
+            [](std::shared_ptr<NetworkStream> s,
+               std::size_t firstSize) -> asio::awaitable<std::pair<Pieces, Pieces>> {
+                co_await s->start();
+                // Limits only so that a receive that waits wrongly fails instead of hanging.
+                constexpr auto limit = std::chrono::seconds(20);
+                Pieces first;
+                co_await s->send(asBytes("GET /single HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+                for (std::size_t got = 0; got < firstSize;) {
+                    auto bytes = co_await s->receiveWithin(limit);
+                    if (!bytes) {
+                        break;
+                    }
+                    got += bytes->size();
+                    first.emplace_back(asText(*bytes));
+                }
+                Pieces second;
+                co_await s->send(asBytes("GET /records HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+                while (auto bytes = co_await s->receiveWithin(limit)) {
+                    second.emplace_back(asText(*bytes));
+                }
+                s->cancel();
+                co_return std::pair{first, second};
+            }(stream, single.size()));
+    const auto joined = [](const Pieces& pieces) {
+        std::string all;
+        for (const auto& piece : pieces) {
+            EXPECT_LE(piece.size(), 1024U);
+            all += piece;
+        }
+        return all;
+    };
+    EXPECT_EQ(joined(firstAnswer), single);
+    EXPECT_EQ(joined(secondAnswer), records[0] + records[1] + records[2]);
+}
+
 TEST(NetworkStreamTest, ALostRaceClosesATLSStream) {
     LocalTLSServer server(echoHello);
     ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());

@@ -176,6 +176,12 @@ void UpstreamConnection::close() {
     }
 }
 
+void UpstreamConnection::closeTLSOnly() {
+    if (!closed_) {
+        SSL_shutdown(ssl_);
+    }
+}
+
 void UpstreamConnection::closeAbruptly() {
     if (!closed_) {
         ::shutdown(socket_, SHUT_RDWR);

@@ -48,6 +48,8 @@ public:
     bool write(std::string_view bytes);
     // Ends the connection after what was written (TLS close, then TCP close).
     void close();
+    // Sends the TLS close and leaves the TCP connection open.
+    void closeTLSOnly();
     // Drops the TCP connection without closing TLS first.
     void closeAbruptly();
     bool isClosed() const { return closed_; }
