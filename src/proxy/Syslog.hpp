@@ -18,8 +18,8 @@ namespace meterly::proxy {
 // level (facility user, the process id after the ident), without syslog(3)'s cost per line on
 // the caller's thread: a process-wide lock, a blocking send, and (while the log socket is
 // missing) a socket made, connected and closed for every line. write() only formats the line and
-// queues it; a writer thread of its own sends what has gathered, at most once a millisecond, as
-// datagrams on one socket that it connects once. The writer waits for a busy log as syslog(3)
+// queues it; a writer thread of its own sends what has gathered, at most once in ten milliseconds,
+// as datagrams on one socket that it connects once. The writer waits for a busy log as syslog(3)
 // does, so that no line is dropped for it; the callers never wait. Lines that cannot be delivered
 // (no log socket, as in containers without /dev/log, where syslog(3) drops them as well, or more
 // than the queue holds) are counted, and the count is reported in the log as soon as it takes
