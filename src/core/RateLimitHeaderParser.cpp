@@ -91,9 +91,8 @@ std::optional<RateLimitHeaderParser::Field> RateLimitHeaderParser::field(std::st
     }
     const std::string_view suffix = name.substr(prefix.size());
     for (std::size_t i = 0; i < suffixes.size(); ++i) {
-        // Length and first letter rule out most suffixes before their bytes are compared.
-        if (suffix.size() == suffixes[i].size() && ascii::lowered(suffix[0]) == suffixes[i][0] &&
-            matchesLowerCase(suffix, suffixes[i])) {
+        // The first letter rules out most suffixes before their bytes are compared.
+        if (ascii::lowered(suffix[0]) == suffixes[i][0] && matchesLowerCase(suffix, suffixes[i])) {
             return static_cast<Field>(i);
         }
     }

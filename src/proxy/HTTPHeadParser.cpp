@@ -111,10 +111,10 @@ std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool is
             blankSeen = true;
             continue;
         }
-        if (blankSeen || !startLine) {
-            if (blankSeen) {
-                throw ProxyError::malformedHead();
-            }
+        if (blankSeen) {
+            throw ProxyError::malformedHead();
+        }
+        if (!startLine) {
             startLine = line;
             continue;
         }

@@ -116,6 +116,12 @@ void clearTLSErrors() {
     }
 }
 
+// Whether bytes have come that nobody has read yet: plaintext inside the TLS object, or
+// ciphertext not yet handed to it.
+bool tlsHoldsInput(const TLSSession& session) {
+    return SSL_pending(session.ssl) > 0 || session.pendingInput() > 0;
+}
+
 // Whether SSL_read could produce anything now: plaintext or records already inside the TLS
 // object, ciphertext not yet handed to it, or a close it has seen (which it reports again).
 // Without any of these it can only ask for more input.
@@ -655,7 +661,7 @@ bool NetworkStream::hasPendingInput() const {
     if (cancelled_ || receiveCancelled_ || ended_ || !socket_.is_open()) {
         return true;
     }
-    if (tls_ && (SSL_pending(tls_->ssl) > 0 || BIO_ctrl_pending(tls_->input) > 0)) {
+    if (tls_ && tlsHoldsInput(*tls_)) {
         return true;
     }
     if (idle_) {
@@ -675,7 +681,7 @@ void NetworkStream::watchWhileIdle() {
     }
     asio::mutable_buffer area;
     if (tls_) {
-        if (SSL_pending(tls_->ssl) > 0 || BIO_ctrl_pending(tls_->input) > 0) {
+        if (tlsHoldsInput(*tls_)) {
             return;
         }
         area = tlsReadArea();
