@@ -37,8 +37,8 @@ bool matchesLowerCase(std::string_view text, std::string_view lower) {
     return true;
 }
 
-const std::string* valueOf(const RateLimitHeaderParser::Fields& fields,
-                           RateLimitHeaderParser::Field field) {
+std::optional<std::string_view> valueOf(const RateLimitHeaderParser::Fields& fields,
+                                        RateLimitHeaderParser::Field field) {
     return fields[static_cast<std::size_t>(field)];
 }
 
@@ -99,10 +99,11 @@ std::optional<RateLimitHeaderParser::Field> RateLimitHeaderParser::field(std::st
     return std::nullopt;
 }
 
-std::optional<LimitWindow> RateLimitHeaderParser::window(const std::string* utilization,
-                                                         const std::string* reset,
-                                                         const std::string* status) {
-    if (utilization == nullptr || reset == nullptr) {
+std::optional<LimitWindow>
+RateLimitHeaderParser::window(std::optional<std::string_view> utilization,
+                              std::optional<std::string_view> reset,
+                              std::optional<std::string_view> status) {
+    if (!utilization || !reset) {
         return std::nullopt;
     }
     auto used = number(*utilization);
@@ -113,7 +114,7 @@ std::optional<LimitWindow> RateLimitHeaderParser::window(const std::string* util
     if (!resetAt) {
         return std::nullopt;
     }
-    return LimitWindow{status ? *status : std::string("unknown"), *used, *resetAt};
+    return LimitWindow{status ? std::string(*status) : std::string("unknown"), *used, *resetAt};
 }
 
 std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Headers& headers, Date capturedAt) {
@@ -121,7 +122,7 @@ std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Headers& headers
     for (const auto& [name, value] : headers) {
         // Of two names that lower-case alike, the one met later wins.
         if (const auto which = field(name)) {
-            fields[static_cast<std::size_t>(*which)] = &value;
+            fields[static_cast<std::size_t>(*which)] = value;
         }
     }
     return parse(fields, capturedAt);
@@ -140,11 +141,11 @@ std::optional<UsageSnapshot> RateLimitHeaderParser::parse(const Fields& fields, 
     UsageSnapshot snapshot;
     snapshot.fiveHour = std::move(fiveHour);
     snapshot.sevenDay = std::move(sevenDay);
-    if (const std::string* claim = valueOf(fields, Field::representativeClaim)) {
-        snapshot.representativeClaim = *claim;
+    if (const auto claim = valueOf(fields, Field::representativeClaim)) {
+        snapshot.representativeClaim = std::string(*claim);
     }
-    if (const std::string* overage = valueOf(fields, Field::overageStatus)) {
-        snapshot.overageStatus = *overage;
+    if (const auto overage = valueOf(fields, Field::overageStatus)) {
+        snapshot.overageStatus = std::string(*overage);
     }
     snapshot.capturedAt = capturedAt;
     return snapshot;

@@ -30,8 +30,8 @@ public:
         overageStatus,
     };
     static constexpr std::size_t fieldCount = 8;
-    // The value of each field by its position in Field; null where the response had none.
-    using Fields = std::array<const std::string*, fieldCount>;
+    // The value of each field by its position in Field; none where the response had none.
+    using Fields = std::array<std::optional<std::string_view>, fieldCount>;
 
     // The field a header name stands for, ASCII letters compared in either case; nullopt for
     // every other name.
@@ -52,8 +52,9 @@ public:
     RateLimitHeaderParser() = delete;
 
 private:
-    static std::optional<LimitWindow> window(const std::string* utilization,
-                                             const std::string* reset, const std::string* status);
+    static std::optional<LimitWindow> window(std::optional<std::string_view> utilization,
+                                             std::optional<std::string_view> reset,
+                                             std::optional<std::string_view> status);
 };
 
 } // namespace meterly::core

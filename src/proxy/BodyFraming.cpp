@@ -22,13 +22,13 @@ bool equalsIgnoringASCIICase(std::string_view text, std::string_view lower) {
 // Whether the last transfer coding of all Transfer-Encoding fields together is exactly
 // "chunked"; nullopt when the message has no such field.
 std::optional<bool> endsInChunked(const HTTPHeaders& headers) {
-    const std::string* lastField = nullptr;
+    std::optional<std::string_view> lastField;
     for (const auto& field : headers.fields()) {
-        if (text::namesMatch(field.name(), "Transfer-Encoding")) {
-            lastField = &field.value();
+        if (field.known().kind() == KnownHeaderName::Kind::transferEncoding) {
+            lastField = field.value();
         }
     }
-    if (lastField == nullptr) {
+    if (!lastField) {
         return std::nullopt;
     }
     std::string_view last = *lastField;
@@ -48,7 +48,7 @@ struct DeclaredLength {
 DeclaredLength declaredLength(const HTTPHeaders& headers) {
     DeclaredLength result;
     for (const auto& field : headers.fields()) {
-        if (!text::namesMatch(field.name(), "Content-Length")) {
+        if (field.known().kind() != KnownHeaderName::Kind::contentLength) {
             continue;
         }
         result.present = true;

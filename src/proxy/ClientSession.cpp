@@ -25,7 +25,7 @@ bool wantsKeepAlive(const HTTPHeaders& headers, const std::string& version) {
     // The first Connection field decides, read in place.
     std::string_view connection;
     for (const auto& field : headers.fields()) {
-        if (text::namesMatch(field.name(), "Connection")) {
+        if (field.known().kind() == KnownHeaderName::Kind::connection) {
             connection = field.value();
             break;
         }

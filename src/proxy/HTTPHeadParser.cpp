@@ -80,7 +80,7 @@ std::optional<std::size_t> HTTPHeadParser::endOfHead(ByteView bytes, std::ptrdif
     return std::nullopt;
 }
 
-std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool isResponse) {
+std::pair<std::string_view, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool isResponse) {
     // The head's bytes as they are: names and values are relayed byte for byte, whatever their
     // encoding. A NUL, or a CR that does not start a CR LF, would be read one way here and another
     // way by the next hop, so either refuses the head.
@@ -123,7 +123,7 @@ std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool is
             if (fields.empty()) {
                 throw ProxyError::malformedHead();
             }
-            std::string value = fields.back().value();
+            std::string value(fields.back().value());
             value += ' ';
             value += text::trimmed(line);
             fields.back() = HTTPHeaderField(fields.back().name(), std::move(value));
@@ -144,12 +144,12 @@ std::pair<std::string, HTTPHeaders> HTTPHeadParser::split(ByteView head, bool is
         if (!isValidName(name)) {
             throw ProxyError::malformedHead();
         }
-        fields.emplace_back(std::string(name), std::string(text::trimmed(line.substr(colon + 1))));
+        fields.emplace_back(name, text::trimmed(line.substr(colon + 1)));
     }
     if (!startLine) {
         throw ProxyError::malformedHead();
     }
-    return {std::string(*startLine), HTTPHeaders(std::move(fields))};
+    return {*startLine, HTTPHeaders(std::move(fields))};
 }
 
 HTTPRequestHead HTTPHeadParser::parseRequest(ByteView head) {

@@ -30,7 +30,7 @@ public:
     static HTTPResponseHead parseResponse(ByteView head);
 
 private:
-    static std::pair<std::string, HTTPHeaders> split(ByteView head, bool isResponse);
+    static std::pair<std::string_view, HTTPHeaders> split(ByteView head, bool isResponse);
 };
 
 } // namespace meterly::proxy

@@ -20,7 +20,7 @@ HTTPHeaders HTTPHeaders::fromPairs(const std::vector<std::pair<std::string, std:
 std::optional<std::string> HTTPHeaders::operator[](std::string_view name) const {
     for (const auto& field : fields_) {
         if (text::namesMatch(field.name(), name)) {
-            return field.value();
+            return std::string(field.value());
         }
     }
     return std::nullopt;
@@ -30,7 +30,7 @@ std::vector<std::string> HTTPHeaders::values(std::string_view name) const {
     std::vector<std::string> result;
     for (const auto& field : fields_) {
         if (text::namesMatch(field.name(), name)) {
-            result.push_back(field.value());
+            result.emplace_back(field.value());
         }
     }
     return result;
@@ -40,8 +40,8 @@ bool HTTPHeaders::contains(std::string_view name) const {
     return (*this)[name].has_value();
 }
 
-void HTTPHeaders::append(std::string name, std::string value) {
-    fields_.emplace_back(std::move(name), std::move(value));
+void HTTPHeaders::append(std::string_view name, std::string_view value) {
+    fields_.emplace_back(name, value);
 }
 
 void HTTPHeaders::removeAll(std::string_view name) {
@@ -50,9 +50,12 @@ void HTTPHeaders::removeAll(std::string_view name) {
     });
 }
 
-void HTTPHeaders::set(std::string name, std::string value) {
-    removeAll(name);
-    append(std::move(name), std::move(value));
+void HTTPHeaders::set(std::string_view name, std::string_view value) {
+    // The name may lie in a field that the removal takes away.
+    const std::string kept(name);
+    const std::string keptValue(value);
+    removeAll(kept);
+    append(kept, keptValue);
 }
 
 HTTPHeaders
@@ -65,7 +68,7 @@ HTTPHeaders::filtered(const std::function<bool(const HTTPHeaderField&)>& predica
 HTTPHeaders::Dictionary HTTPHeaders::dictionary() const {
     Dictionary result;
     for (const auto& field : fields_) {
-        result.insert_or_assign(text::lowercased(field.name()), field.value());
+        result.insert_or_assign(text::lowercased(field.name()), std::string(field.value()));
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "proxy/Bytes.hpp"
+#include "proxy/HTTPHeaderField.hpp"
 
 #include <functional>
 #include <initializer_list>
@@ -12,23 +13,6 @@
 #include <vector>
 
 namespace meterly::proxy {
-
-// One header field as received: the name keeps its spelling and case. Fixed once built.
-class HTTPHeaderField {
-public:
-    HTTPHeaderField(std::string name, std::string value)
-        : name_(std::move(name)), value_(std::move(value)) {}
-
-    const std::string& name() const { return name_; }
-    const std::string& value() const { return value_; }
-
-    // Exact comparison, case included.
-    friend bool operator==(const HTTPHeaderField&, const HTTPHeaderField&) = default;
-
-private:
-    std::string name_;
-    std::string value_;
-};
 
 // The ordered header fields of one message. Duplicate names are kept in their order. Lookups
 // compare names without regard to case; equality of two collections compares them exactly.
@@ -51,11 +35,11 @@ public:
     bool contains(std::string_view name) const;
 
     // Adds a field at the end; never merges with or replaces an existing one.
-    void append(std::string name, std::string value);
+    void append(std::string_view name, std::string_view value);
     // Removes every field with this name; the others keep their order.
     void removeAll(std::string_view name);
     // Removes every field with this name, then appends one with the name as given.
-    void set(std::string name, std::string value);
+    void set(std::string_view name, std::string_view value);
 
     HTTPHeaders filtered(const std::function<bool(const HTTPHeaderField&)>& predicate) const;
 

@@ -1,6 +1,5 @@
 #include "proxy/HeaderPolicy.hpp"
 
-#include "proxy/HeaderText.hpp"
 
 #include <charconv>
 #include <cstring>
@@ -14,7 +13,7 @@ namespace {
 struct IntoHeaders {
     HTTPHeaders& out;
     void operator()(std::string_view name, std::string_view value) const {
-        out.append(std::string(name), std::string(value));
+        out.append(name, value);
     }
 };
 
@@ -95,49 +94,23 @@ namespace {
 // What the policy does with a field, by its name.
 enum class NameRole { other, hopByHop, contentLength, host };
 
-// The role of a name whose ASCII letters may be in either case; names with other characters are
-// "other" here.
-NameRole asciiRole(std::string_view name) {
-    using text::equalsLowerASCII;
-    switch (name.size()) {
-    case 4:
-        return equalsLowerASCII(name, "host") ? NameRole::host : NameRole::other;
-    case 7:
-        return equalsLowerASCII(name, "upgrade") ? NameRole::hopByHop : NameRole::other;
-    case 10:
-        if (equalsLowerASCII(name, "connection") || equalsLowerASCII(name, "keep-alive")) {
-            return NameRole::hopByHop;
-        }
-        break;
-    case 14:
-        if (equalsLowerASCII(name, "content-length")) {
-            return NameRole::contentLength;
-        }
-        break;
-    case 17:
-        if (equalsLowerASCII(name, "transfer-encoding")) {
-            return NameRole::hopByHop;
-        }
-        break;
-    default:
+NameRole roleOf(KnownHeaderName name) {
+    switch (name.kind()) {
+    case KnownHeaderName::Kind::host:
+        return NameRole::host;
+    case KnownHeaderName::Kind::contentLength:
+        return NameRole::contentLength;
+    case KnownHeaderName::Kind::connection:
+    case KnownHeaderName::Kind::keepAlive:
+    case KnownHeaderName::Kind::upgrade:
+    case KnownHeaderName::Kind::transferEncoding:
+    case KnownHeaderName::Kind::proxyPrefixed:
+        return NameRole::hopByHop;
+    case KnownHeaderName::Kind::other:
+    case KnownHeaderName::Kind::rateLimit:
         break;
     }
-    constexpr std::string_view proxyPrefix = "proxy-";
-    return name.size() >= proxyPrefix.size() &&
-                   equalsLowerASCII(name.substr(0, proxyPrefix.size()), proxyPrefix)
-               ? NameRole::hopByHop
-               : NameRole::other;
-}
-
-// The role of any name, compared by its full lower-case form. Every name of a message passes
-// here, so the plain ASCII names are compared in place.
-NameRole roleOf(std::string_view name) {
-    const NameRole role = asciiRole(name);
-    if (role != NameRole::other || text::isASCII(name)) {
-        return role;
-    }
-    // Other characters may lower-case to ASCII letters.
-    return asciiRole(text::lowercased(name));
+    return NameRole::other;
 }
 
 // One pass over a head: hop-by-hop fields and Content-Length are left out, and Host unless
@@ -146,7 +119,7 @@ template <typename Emit>
 bool emitPassingFields(const HTTPHeaders& headers, bool keepHost, Emit& emit) {
     bool hadContentLength = false;
     for (const auto& field : headers.fields()) {
-        const NameRole role = roleOf(field.name());
+        const NameRole role = roleOf(field.known());
         if (role == NameRole::contentLength) {
             hadContentLength = true;
         } else if (role == NameRole::other || (keepHost && role == NameRole::host)) {
@@ -178,11 +151,12 @@ void emitDownstream(const HTTPHeaders& headers, const BodyFraming& framing, bool
 } // namespace
 
 bool HeaderPolicy::isHopByHop(std::string_view name) {
-    return roleOf(name) == NameRole::hopByHop;
+    return roleOf(KnownHeaderName::of(name)) == NameRole::hopByHop;
 }
 
 HTTPHeaders HeaderPolicy::stripHopByHop(const HTTPHeaders& headers) {
-    return headers.filtered([](const HTTPHeaderField& field) { return !isHopByHop(field.name()); });
+    return headers.filtered(
+        [](const HTTPHeaderField& field) { return roleOf(field.known()) != NameRole::hopByHop; });
 }
 
 HTTPHeaders HeaderPolicy::upstreamHeaders(const HTTPHeaders& headers,

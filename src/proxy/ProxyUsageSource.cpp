@@ -111,9 +111,10 @@ std::optional<UsageSnapshot> ProxyUsageSource::ingest(const HTTPHeaders& respons
     // The rate-limit fields are picked out where they stand: nothing of the head is copied.
     RateLimitHeaderParser::Fields fields{};
     for (const auto& field : responseHeaders.fields()) {
-        if (const auto which = rateLimitField(field.name())) {
+        const auto known = field.known();
+        if (known.kind() == KnownHeaderName::Kind::rateLimit) {
             // Of two spellings of one field the later wins.
-            fields[static_cast<std::size_t>(*which)] = &field.value();
+            fields[static_cast<std::size_t>(known.rateLimitField())] = field.value();
         }
     }
     return publishParsed(RateLimitHeaderParser::parse(fields, capturedAt));
@@ -133,25 +134,6 @@ std::optional<UsageSnapshot> ProxyUsageSource::publishParsed(std::optional<Usage
         return std::nullopt;
     }
     return parsed;
-}
-
-std::optional<RateLimitHeaderParser::Field>
-ProxyUsageSource::rateLimitField(std::string_view name) {
-    if (name.empty() || (name.front() != 'a' && name.front() != 'A' &&
-                         static_cast<unsigned char>(name.front()) < 0x80)) {
-        // No other ASCII character lower-cases to "a": the usual fields end here.
-        return std::nullopt;
-    }
-    if (auto which = RateLimitHeaderParser::field(name)) {
-        return which;
-    }
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            // Other characters may lower-case to ASCII letters: look up the full lower-case form.
-            return RateLimitHeaderParser::field(text::lowercased(name));
-        }
-    }
-    return std::nullopt;
 }
 
 bool ProxyUsageSource::isRateLimitName(std::string_view name) {

@@ -75,8 +75,6 @@ private:
     void count(core::Date capturedAt);
     // Publishes what the headers yielded, if anything; returns it when it became the latest.
     std::optional<core::UsageSnapshot> publishParsed(std::optional<core::UsageSnapshot> parsed);
-    // The rate-limit field a received name stands for, compared by its full lower-case form.
-    static std::optional<core::RateLimitHeaderParser::Field> rateLimitField(std::string_view name);
 
     std::shared_ptr<Shared> shared_;
 };
