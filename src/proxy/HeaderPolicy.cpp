@@ -1,6 +1,5 @@
 #include "proxy/HeaderPolicy.hpp"
 
-
 #include <charconv>
 #include <cstring>
 #include <iterator>
