@@ -15,9 +15,7 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/use_future.hpp>
 #include <asio/write.hpp>
-#include <future>
 #include <gtest/gtest.h>
-#include <type_traits>
 
 namespace meterly::proxy {
 namespace {
@@ -119,38 +117,6 @@ TEST(NetworkStreamTest, ConnectingToAClosedPortIsRefused) {
               ProxyError::network(ProxyFailure::connectionRefused));
 }
 
-// Drives the loop until `work` is done; unlike run(), it returns while a read started by an idle
-// watch is still outstanding. The result is handed over on the loop's own thread, so that the
-// loop is not left waiting for work that has finished.
-template <typename T>
-T runUntilDone(asio::io_context& io, asio::awaitable<T> work) {
-    // A loop that ran out of work stays stopped until restarted.
-    io.restart();
-    std::promise<T> promise;
-    auto result = promise.get_future();
-    bool done = false;
-    if constexpr (std::is_void_v<T>) {
-        asio::co_spawn(io, std::move(work), [&](std::exception_ptr failure) {
-            done = true;
-            failure ? promise.set_exception(failure) : promise.set_value();
-        });
-    } else {
-        asio::co_spawn(io, std::move(work), [&](std::exception_ptr failure, T value) {
-            done = true;
-            failure ? promise.set_exception(failure) : promise.set_value(std::move(value));
-        });
-    }
-    while (!done && io.run_one() > 0) {
-    }
-    return result.get();
-}
-
-// One receive as text; "end" at the end of the stream.
-asio::awaitable<std::string> receiveText(std::shared_ptr<NetworkStream> s) {
-    const auto bytes = co_await s->receive();
-    co_return bytes ? std::string(asText(*bytes)) : "end";
-}
-
 // Two receives limited to 5 ms on a silent stream: what each threw.
 asio::awaitable<std::vector<ProxyError>> twoShortReceives(std::shared_ptr<NetworkStream> s) {
     std::vector<ProxyError> seen;
@@ -169,13 +135,6 @@ protected:
     void SetUp() override {
         client_.connect(acceptor_.local_endpoint());
         stream_ = NetworkStream::accepted(acceptor_.accept(), 8);
-    }
-
-    // A further connection: the peer's socket and the accepted stream.
-    std::pair<asio::ip::tcp::socket, std::shared_ptr<NetworkStream>> anotherConnection() {
-        asio::ip::tcp::socket peer(io_);
-        peer.connect(acceptor_.local_endpoint());
-        return {std::move(peer), NetworkStream::accepted(acceptor_.accept(), 8)};
     }
 
     asio::io_context io_;
@@ -317,104 +276,6 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
     std::string reply(10, '\0');
     asio::read(client_, asio::buffer(reply));
     EXPECT_EQ(reply, "last words");
-}
-
-TEST_F(AcceptedStreamTest, AnIdleWatchNoticesBytesOrACloseAndLosesNeither) {
-    for (const bool closes : {false, true}) {
-        SCOPED_TRACE(closes ? "close" : "bytes");
-        auto [peer, stream] = anotherConnection();
-        // The loop stopped when the last case's work ran out.
-        io_.restart();
-        stream->watchWhileIdle();
-        io_.poll();
-        EXPECT_FALSE(stream->hasPendingInput());
-        if (closes) {
-            peer.shutdown(asio::ip::tcp::socket::shutdown_send);
-        } else {
-            asio::write(peer, asio::buffer(std::string("stray")));
-        }
-        while (!stream->hasPendingInput() && io_.run_one() > 0) {
-        }
-        EXPECT_TRUE(stream->hasPendingInput());
-        EXPECT_EQ(runUntilDone(io_, receiveText(stream)), closes ? "end" : "stray");
-    }
-}
-
-TEST_F(AcceptedStreamTest, AReplyAfterTheIdleTimeGoesToTheNextReceiveAndIsNoStrayInput) {
-    std::string request(3, '\0');
-    // The reply arrives before the receive starts.
-    stream_->watchWhileIdle();
-    runUntilDone(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<void> {
-        co_await s->send(asBytes("ask"), false);
-    }(stream_));
-    asio::read(client_, asio::buffer(request));
-    asio::write(client_, asio::buffer(std::string("early")));
-    io_.restart();
-    io_.poll();
-    EXPECT_FALSE(stream_->hasPendingInput());
-    EXPECT_EQ(runUntilDone(io_, receiveText(stream_)), "early");
-
-    // The reply comes only once a receive with a limit waits for it.
-    stream_->watchWhileIdle();
-    asio::async_read(client_, asio::buffer(request), [this](std::error_code, std::size_t) {
-        asio::write(client_, asio::buffer(std::string("late")));
-    });
-    const auto late =
-        runUntilDone(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::string> {
-            co_await s->send(asBytes("ask"), false);
-            const auto bytes = co_await s->receiveWithin(std::chrono::hours(1));
-            co_return bytes ? std::string(asText(*bytes)) : "end";
-        }(stream_));
-    EXPECT_EQ(late, "late");
-    EXPECT_FALSE(stream_->hasPendingInput());
-}
-
-TEST_F(AcceptedStreamTest, AReceiveThatTakesOverTheWatchIsLimitedAndCancelledAsAnyOther) {
-    {
-        // A lost race.
-        auto [peer, stream] = anotherConnection();
-        stream->watchWhileIdle();
-        const auto [receiveFailed, sent] = runUntilDone(io_, loseARace(stream));
-        EXPECT_TRUE(receiveFailed);
-        EXPECT_TRUE(sent);
-    }
-    {
-        // A receive's own limit.
-        auto [peer, stream] = anotherConnection();
-        stream->watchWhileIdle();
-        const auto failures = runUntilDone(io_, twoShortReceives(stream));
-        EXPECT_EQ(failures, (std::vector{ProxyError::timedOut(), ProxyError::cancelled()}));
-    }
-    {
-        // cancel() while a receive waits on the watch's read.
-        auto [peer, stream] = anotherConnection();
-        stream->watchWhileIdle();
-        std::string request(3, '\0');
-        asio::async_read(peer, asio::buffer(request),
-                         [stream = stream](std::error_code, std::size_t) { stream->cancel(); });
-        const auto failure =
-            runUntilDone(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<bool> {
-                co_await s->send(asBytes("ask"), false);
-                try {
-                    co_await s->receive();
-                } catch (const ProxyError& error) {
-                    co_return error == ProxyError::cancelled();
-                }
-                co_return false;
-            }(stream));
-        EXPECT_TRUE(failure);
-    }
-}
-
-TEST_F(AcceptedStreamTest, AStreamDroppedWhileWatchedEndsQuietly) {
-    stream_->watchWhileIdle();
-    stream_.reset();
-    // Returns once the watch's read has ended with the socket.
-    io_.run();
-    char byte;
-    std::error_code error;
-    client_.read_some(asio::buffer(&byte, 1), error);
-    EXPECT_EQ(error, asio::error::eof);
 }
 
 TEST(NetworkStreamTest, PlaintextHeldInsideTLSAndACloseWithoutTCPEndAreBothRead) {
