@@ -195,10 +195,6 @@ asio::awaitable<void> ClientSession::serve() {
             const auto outcome = co_await forward(*request, *framing, clientReader);
             replied = outcome.relayed;
             upstreamKept = outcome.keepAlive;
-            if (replied && upstreamKept && clientKeepsAlive && upstream_) {
-                // Until the next request, a close or stray bytes from the upstream are noted.
-                upstream_->watchWhileIdle();
-            }
             break;
         }
         }

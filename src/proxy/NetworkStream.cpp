@@ -19,13 +19,6 @@
 //   every receive, ready or not.
 // - A large received piece leaves in the buffer it was read into instead of being copied; small
 //   pieces are copied out of the one receive buffer the stream reuses.
-// - A kept upstream connection that the peer closes while it is idle must be noticed before the
-//   next request goes out on it. Asking the socket (poll) costs a system call per request, and so
-//   does a readiness wait (Asio's epoll reactor changes the registration for each one). The
-//   watch (watchWhileIdle) instead starts, as soon as an exchange ends, the read that the next
-//   response needs anyway: its speculative attempt is the one that read would have made, and
-//   its wait costs nothing. Whatever it finds before the next request is input nobody asked
-//   for; what it finds later is handed to the receive that takes it over.
 //
 // What the relay benchmark (bench/proxy/proxy_relay_bench, release build) measured with this
 // design, against the same local TLS upstream reached directly, in two runs on the shared 8-core
@@ -53,7 +46,6 @@
 #include <asio/ssl/error.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
-#include <cassert>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -132,37 +124,6 @@ bool tlsReadCanProgress(const TLSSession& session) {
 
 } // namespace
 
-// A receive that waits for the read started while idle, through the completion handler its
-// coroutine gave, whatever the handler's type.
-struct NetworkStream::IdleReadWaiter {
-    struct Completion {
-        virtual ~Completion() = default;
-        virtual void complete(std::error_code error, std::size_t count) = 0;
-    };
-
-    template <typename Handler>
-    struct CompletionFor final : Completion {
-        explicit CompletionFor(Handler handler) : handler_(std::move(handler)) {}
-
-        // Called from the read's own handler, on the handler's event loop: the waiting coroutine
-        // resumes at once, as it would had it started the read itself.
-        void complete(std::error_code error, std::size_t count) override {
-            auto slot = asio::get_associated_cancellation_slot(handler_);
-            if (slot.is_connected()) {
-                slot.clear();
-            }
-            auto executor = asio::get_associated_executor(handler_);
-            asio::dispatch(executor, [handler = std::move(handler_), error, count]() mutable {
-                std::move(handler)(error, count);
-            });
-        }
-
-        Handler handler_;
-    };
-
-    std::unique_ptr<Completion> completion;
-};
-
 std::shared_ptr<asio::ssl::context> makeUpstreamTLSContext() {
     try {
         auto context = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_client);
@@ -200,12 +161,7 @@ NetworkStream::NetworkStream(asio::ip::tcp::socket socket, std::optional<Upstrea
     }
 }
 
-NetworkStream::~NetworkStream() {
-    // The socket closes first, so that a read still outstanding (the idle watch's) can no longer
-    // write into the buffers that are freed after it.
-    std::error_code ignored;
-    socket_.close(ignored);
-}
+NetworkStream::~NetworkStream() = default;
 
 asio::awaitable<void> NetworkStream::start() {
     if (cancelled_) {
@@ -324,19 +280,6 @@ asio::awaitable<std::error_code> NetworkStream::flushTLSOutput(Deadline deadline
 }
 
 asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) {
-    const auto area = tlsReadArea();
-    if (area.size() == 0) {
-        co_return std::error_code(asio::ssl::error::unexpected_result);
-    }
-    auto [error, count] = co_await readSome(area, deadline);
-    if (error) {
-        co_return error;
-    }
-    tls_->inputEnd += count;
-    co_return std::error_code();
-}
-
-asio::mutable_buffer NetworkStream::tlsReadArea() {
     auto& session = *tls_;
     if (!session.inputBuffer) {
         session.inputBuffer.reset(new std::uint8_t[tlsInputSize]);
@@ -351,8 +294,17 @@ asio::mutable_buffer NetworkStream::tlsReadArea() {
         session.inputEnd = session.pendingInput();
         session.inputStart = 0;
     }
-    return asio::buffer(session.inputBuffer.get() + session.inputEnd,
-                        tlsInputSize - session.inputEnd);
+    if (session.inputEnd == tlsInputSize) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    auto [error, count] = co_await readSome(
+        asio::buffer(session.inputBuffer.get() + session.inputEnd, tlsInputSize - session.inputEnd),
+        deadline);
+    if (error) {
+        co_return error;
+    }
+    session.inputEnd += count;
+    co_return std::error_code();
 }
 
 // Hands out the plaintext that the records already received hold, up to the buffer's size,
@@ -399,39 +351,14 @@ NetworkStream::receiveTLS(Deadline deadline) {
     }
 }
 
-template <typename CompletionToken>
-auto NetworkStream::awaitIdleRead(CompletionToken&& token) {
-    return asio::async_initiate<CompletionToken, void(std::error_code, std::size_t)>(
-        [this](auto handler) {
-            auto slot = asio::get_associated_cancellation_slot(handler);
-            if (slot.is_connected()) {
-                // A cancelled wait cancels the read, whose handler then completes the wait.
-                slot.assign([this](asio::cancellation_type type) { idleReadSignal_.emit(type); });
-            }
-            // The read is outstanding, so its handler still holds the waiter.
-            idleReadWaiter_.lock()->completion =
-                std::make_unique<IdleReadWaiter::CompletionFor<decltype(handler)>>(
-                    std::move(handler));
-        },
-        token);
-}
-
 // A socket whose last read filled the buffer probably holds more: it is read at once, without
 // going through the event loop. Otherwise the read is handed to the loop, which tries it once and,
 // when the socket has nothing, waits for the socket's next readiness report; after a read that
 // emptied the socket it does not even try, so that a wait costs no read that finds nothing and no
-// change of the readiness registration. A read that the idle watch started is taken over instead.
+// change of the readiness registration.
 asio::awaitable<std::pair<std::error_code, std::size_t>>
 NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
-    // A read started while idle reads into the place this one would; it is taken over instead.
-    const bool takingOver = idleReadOutstanding_ || idleReadOutcome_;
-    assert(!takingOver || buffer.data() == idleReadArea_.data());
-    if (idleReadOutcome_) {
-        const auto outcome = *std::exchange(idleReadOutcome_, std::nullopt);
-        lastReadFilled_ = !outcome.first && outcome.second == buffer.size();
-        co_return outcome;
-    }
-    if (lastReadFilled_ && !takingOver) {
+    if (lastReadFilled_) {
         std::error_code error;
         const std::size_t count = socket_.read_some(buffer, error);
         if (!wouldBlock(error)) {
@@ -446,8 +373,7 @@ NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
     readyInARow_ = 0;
     std::pair<std::error_code, std::size_t> outcome;
     if (!deadline) {
-        auto [error, count] = takingOver ? co_await awaitIdleRead(noThrow)
-                                         : co_await socket_.async_read_some(buffer, noThrow);
+        auto [error, count] = co_await socket_.async_read_some(buffer, noThrow);
         outcome = {error, count};
     } else {
         if (!startLimitedWait(*deadline)) {
@@ -457,11 +383,8 @@ NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
         if (callerSlot.is_connected()) {
             callerSlot.assign([this](asio::cancellation_type type) { receiveSignal_.emit(type); });
         }
-        const auto limited = [this] {
-            return asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow);
-        };
-        auto [error, count] = takingOver ? co_await awaitIdleRead(limited())
-                                         : co_await socket_.async_read_some(buffer, limited());
+        auto [error, count] = co_await socket_.async_read_some(
+            buffer, asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow));
         if (callerSlot.is_connected()) {
             callerSlot.clear();
         }
@@ -567,7 +490,6 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveWithin(ProxyDuration
 }
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadline) {
-    endIdle();
     if (cancelled_ || receiveCancelled_) {
         throw ProxyError::cancelled();
     }
@@ -611,7 +533,6 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadl
 }
 
 asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
-    endIdle();
     if (cancelled_) {
         throw ProxyError::cancelled();
     }
@@ -664,56 +585,10 @@ bool NetworkStream::hasPendingInput() const {
     if (tls_ && tlsHoldsInput(*tls_)) {
         return true;
     }
-    if (idle_) {
-        // The watch's read has finished only if something came.
-        return idleReadOutcome_.has_value();
-    }
     pollfd watched{};
     watched.fd = const_cast<asio::ip::tcp::socket&>(socket_).native_handle();
     watched.events = POLLIN | POLLRDHUP;
     return ::poll(&watched, 1, 0) != 0;
-}
-
-void NetworkStream::watchWhileIdle() {
-    if (cancelled_ || receiveCancelled_ || ended_ || !socket_.is_open() || idle_ ||
-        idleReadOutstanding_ || idleReadOutcome_) {
-        return;
-    }
-    asio::mutable_buffer area;
-    if (tls_) {
-        if (tlsHoldsInput(*tls_)) {
-            return;
-        }
-        area = tlsReadArea();
-    } else {
-        if (receiveBuffer_.size() != maximumReceive_) {
-            receiveBuffer_.resize(maximumReceive_);
-        }
-        area = asio::buffer(receiveBuffer_);
-    }
-    idle_ = true;
-    idleReadOutstanding_ = true;
-    idleReadArea_ = area;
-    auto waiter = std::make_shared<IdleReadWaiter>();
-    idleReadWaiter_ = waiter;
-    // The handler holds the stream weakly: a stream dropped while idle ends with its socket,
-    // and the read's late handler finds nothing to note.
-    auto onRead = [weak = weak_from_this(), waiter](const std::error_code& error,
-                                                    std::size_t count) {
-        auto completion = std::move(waiter->completion);
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        self->idleReadOutstanding_ = false;
-        if (completion) {
-            completion->complete(error, count);
-        } else {
-            self->idleReadOutcome_.emplace(error, count);
-        }
-    };
-    socket_.async_read_some(
-        area, asio::bind_cancellation_slot(idleReadSignal_.slot(), std::move(onRead)));
 }
 
 void NetworkStream::cancel() {

@@ -75,17 +75,8 @@ public:
     asio::awaitable<void> send(ByteView bytes, bool isComplete) override;
 
     // True when the peer has sent bytes or closed its side, as far as can be seen without
-    // waiting; a connection that is idle between requests should show neither. While the
-    // connection is watched (watchWhileIdle) it answers from what the watch has seen, without a
-    // system call; otherwise it asks the socket.
+    // waiting; a connection that is idle between requests should show neither.
     bool hasPendingInput() const;
-
-    // Watches a connection that is idle between exchanges: the socket read that the next
-    // receive() would make is started now, so that bytes or a close that arrive in the meantime
-    // show in hasPendingInput(). The next send() or receive() ends the idle time; that read then
-    // serves the next receive() as if that had started it, so the watch costs no read of its own.
-    // Does nothing on a connection that has ended, holds received bytes or is watched already.
-    void watchWhileIdle();
 
     // Closes the connection; pending and later operations fail. Safe from any thread, never fails.
     void cancel();
@@ -93,8 +84,6 @@ public:
     asio::any_io_executor executor() const { return executor_; }
 
 private:
-    struct IdleReadWaiter;
-
     NetworkStream(asio::ip::tcp::socket socket, std::optional<UpstreamEndpoint> endpoint,
                   std::size_t maximumReceive);
 
@@ -105,9 +94,6 @@ private:
     asio::awaitable<std::error_code> connect();
     asio::awaitable<std::error_code> flushTLSOutput(Deadline deadline);
     asio::awaitable<std::error_code> fillTLSInput(Deadline deadline);
-    // Where the next socket read puts ciphertext: behind what OpenSSL has not taken yet, moved to
-    // the front of the buffer. Empty when the buffer is full.
-    asio::mutable_buffer tlsReadArea();
     asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS(Deadline deadline);
     // Socket reads and writes that complete without a wait when the socket is ready and only
     // otherwise suspend until it is.
@@ -116,10 +102,6 @@ private:
     asio::awaitable<std::error_code> writeAll(asio::const_buffer bytes, Deadline deadline);
     asio::awaitable<std::error_code> awaitReady(asio::socket_base::wait_type wait,
                                                 Deadline deadline);
-    // Completes with the outcome of the read that watchWhileIdle() started, once it has one.
-    template <typename CompletionToken>
-    auto awaitIdleRead(CompletionToken&& token);
-    void endIdle() { idle_ = false; }
     [[noreturn]] void fail(const std::error_code& error, bool receiving);
     // After a receive was cancelled or timed out: a TLS stream closes, a plain one stops reading.
     void endReceiving();
@@ -151,18 +133,6 @@ private:
     unsigned readyInARow_ = 0;
     // The last socket read filled its buffer, so more bytes are likely waiting.
     bool lastReadFilled_ = true;
-    // The read started by watchWhileIdle(): outstanding, or done and not yet taken by a receive.
-    // idle_ holds until the next send or receive; a read that completes before then is input
-    // nobody asked for.
-    bool idle_ = false;
-    bool idleReadOutstanding_ = false;
-    std::optional<std::pair<std::error_code, std::size_t>> idleReadOutcome_;
-    // Where the read puts its bytes: the place the next receive would read into.
-    asio::mutable_buffer idleReadArea_;
-    asio::cancellation_signal idleReadSignal_;
-    // Owned by the read's handler, so that a receive waiting on it is released with the handler
-    // however the read ends, even when its event loop is destroyed first.
-    std::weak_ptr<IdleReadWaiter> idleReadWaiter_;
 };
 
 } // namespace meterly::proxy
