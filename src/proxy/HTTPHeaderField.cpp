@@ -35,47 +35,32 @@ HTTPHeaderField::HTTPHeaderField(std::string_view name, std::string_view value)
     put(at + name.size(), value);
 }
 
-HTTPHeaderField::HTTPHeaderField(const HTTPHeaderField& other)
-    : nameSize_(other.nameSize_), valueSize_(other.valueSize_), known_(other.known_) {
-    copyTextOf(other);
+HTTPHeaderField::HTTPHeaderField(const HTTPHeaderField& other) : known_(other.known_) {
+    copyFrom(other);
 }
 
-HTTPHeaderField::HTTPHeaderField(HTTPHeaderField&& other) noexcept
-    : spilled_(std::move(other.spilled_)), nameSize_(other.nameSize_), valueSize_(other.valueSize_),
-      known_(other.known_) {
-    if (!spilled_) {
-        std::memcpy(inline_, other.inline_, nameSize_ + valueSize_);
-    }
-    other.nameSize_ = 0;
-    other.valueSize_ = 0;
+HTTPHeaderField::HTTPHeaderField(HTTPHeaderField&& other) noexcept : known_(other.known_) {
+    takeFrom(other);
 }
 
 HTTPHeaderField& HTTPHeaderField::operator=(const HTTPHeaderField& other) {
     if (this != &other) {
-        nameSize_ = other.nameSize_;
-        valueSize_ = other.valueSize_;
-        known_ = other.known_;
-        copyTextOf(other);
+        copyFrom(other);
     }
     return *this;
 }
 
 HTTPHeaderField& HTTPHeaderField::operator=(HTTPHeaderField&& other) noexcept {
     if (this != &other) {
-        spilled_ = std::move(other.spilled_);
-        nameSize_ = other.nameSize_;
-        valueSize_ = other.valueSize_;
-        known_ = other.known_;
-        if (!spilled_) {
-            std::memcpy(inline_, other.inline_, nameSize_ + valueSize_);
-        }
-        other.nameSize_ = 0;
-        other.valueSize_ = 0;
+        takeFrom(other);
     }
     return *this;
 }
 
-void HTTPHeaderField::copyTextOf(const HTTPHeaderField& other) {
+void HTTPHeaderField::copyFrom(const HTTPHeaderField& other) {
+    nameSize_ = other.nameSize_;
+    valueSize_ = other.valueSize_;
+    known_ = other.known_;
     const std::size_t size = static_cast<std::size_t>(nameSize_) + valueSize_;
     if (other.spilled_) {
         spilled_ = std::make_unique_for_overwrite<char[]>(size);
@@ -84,6 +69,19 @@ void HTTPHeaderField::copyTextOf(const HTTPHeaderField& other) {
         spilled_.reset();
         std::memcpy(inline_, other.inline_, size);
     }
+}
+
+void HTTPHeaderField::takeFrom(HTTPHeaderField& other) noexcept {
+    spilled_ = std::move(other.spilled_);
+    nameSize_ = other.nameSize_;
+    valueSize_ = other.valueSize_;
+    known_ = other.known_;
+    if (!spilled_) {
+        std::memcpy(inline_, other.inline_, static_cast<std::size_t>(nameSize_) + valueSize_);
+    }
+    // What is left behind reads as an empty field.
+    other.nameSize_ = 0;
+    other.valueSize_ = 0;
 }
 
 } // namespace meterly::proxy

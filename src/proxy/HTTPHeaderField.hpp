@@ -38,12 +38,12 @@ private:
     static constexpr std::size_t inlineCapacity = 78;
 
     const char* text() const { return spilled_ ? spilled_.get() : inline_; }
-    // Takes a copy of `other`'s text; the sizes and name are already copied.
-    void copyTextOf(const HTTPHeaderField& other);
+    void copyFrom(const HTTPHeaderField& other);
+    void takeFrom(HTTPHeaderField& other) noexcept;
 
     std::unique_ptr<char[]> spilled_;
-    std::uint32_t nameSize_;
-    std::uint32_t valueSize_;
+    std::uint32_t nameSize_ = 0;
+    std::uint32_t valueSize_ = 0;
     KnownHeaderName known_;
     char inline_[inlineCapacity];
 };

@@ -51,11 +51,10 @@ void HTTPHeaders::removeAll(std::string_view name) {
 }
 
 void HTTPHeaders::set(std::string_view name, std::string_view value) {
-    // The name may lie in a field that the removal takes away.
-    const std::string kept(name);
-    const std::string keptValue(value);
-    removeAll(kept);
-    append(kept, keptValue);
+    // Built first: the name and value may lie in a field that the removal takes away.
+    HTTPHeaderField field(name, value);
+    removeAll(field.name());
+    fields_.push_back(std::move(field));
 }
 
 HTTPHeaders
