@@ -266,20 +266,41 @@ asio::awaitable<std::error_code> NetworkStream::connect() {
 }
 
 asio::awaitable<std::error_code> NetworkStream::flushTLSOutput(Deadline deadline) {
+    asio::const_buffer rest;
+    if (auto error = writeTLSOutputNow(rest); error || rest.size() == 0) {
+        co_return error;
+    }
+    co_return co_await writeAll(rest, deadline);
+}
+
+std::error_code NetworkStream::writeTLSOutputNow(asio::const_buffer& rest) {
+    rest = asio::const_buffer();
     const auto pending = BIO_ctrl_pending(tls_->output);
     if (pending == 0) {
-        co_return std::error_code();
+        return std::error_code();
     }
     tlsOutput_.resize(pending);
     const int taken = BIO_read(tls_->output, tlsOutput_.data(), static_cast<int>(pending));
     if (taken <= 0) {
-        co_return std::error_code(asio::ssl::error::unexpected_result);
+        return std::error_code(asio::ssl::error::unexpected_result);
     }
-    co_return co_await writeAll(asio::buffer(tlsOutput_.data(), static_cast<std::size_t>(taken)),
-                                deadline);
+    rest = asio::buffer(tlsOutput_.data(), static_cast<std::size_t>(taken));
+    return writeNow(rest);
 }
 
 asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) {
+    const auto room = tlsInputRoom();
+    if (!room) {
+        co_return std::error_code(asio::ssl::error::unexpected_result);
+    }
+    auto [error, count] = co_await readSome(*room, deadline);
+    if (!error) {
+        tls_->inputEnd += count;
+    }
+    co_return error;
+}
+
+std::optional<asio::mutable_buffer> NetworkStream::tlsInputRoom() {
     auto& session = *tls_;
     if (!session.inputBuffer) {
         session.inputBuffer.reset(new std::uint8_t[tlsInputSize]);
@@ -295,16 +316,10 @@ asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) 
         session.inputStart = 0;
     }
     if (session.inputEnd == tlsInputSize) {
-        co_return std::error_code(asio::ssl::error::unexpected_result);
+        return std::nullopt;
     }
-    auto [error, count] = co_await readSome(
-        asio::buffer(session.inputBuffer.get() + session.inputEnd, tlsInputSize - session.inputEnd),
-        deadline);
-    if (error) {
-        co_return error;
-    }
-    session.inputEnd += count;
-    co_return std::error_code();
+    return asio::buffer(session.inputBuffer.get() + session.inputEnd,
+                        tlsInputSize - session.inputEnd);
 }
 
 // Hands out the plaintext that the records already received hold, up to the buffer's size,
@@ -332,8 +347,14 @@ NetworkStream::receiveTLS(Deadline deadline) {
             }
             break;
         }
-        // Reading may have produced records of its own to send (a key update).
-        if (auto flushError = co_await flushTLSOutput(deadline); flushError && filled == 0) {
+        // Reading may have produced records of its own to send (a key update). What the socket
+        // takes at once needs no suspension; only a rest waits for it.
+        asio::const_buffer rest;
+        std::error_code flushError = writeTLSOutputNow(rest);
+        if (!flushError && rest.size() > 0) {
+            flushError = co_await writeAll(rest, deadline);
+        }
+        if (flushError && filled == 0) {
             co_return std::pair{flushError, std::size_t{0}};
         }
         if (filled > 0) {
@@ -345,9 +366,16 @@ NetworkStream::receiveTLS(Deadline deadline) {
         if (tlsError) {
             co_return std::pair{tlsError, std::size_t{0}};
         }
-        if (auto readError = co_await fillTLSInput(deadline)) {
+        const auto room = tlsInputRoom();
+        if (!room) {
+            co_return std::pair{std::error_code(asio::ssl::error::unexpected_result),
+                                std::size_t{0}};
+        }
+        auto [readError, count] = co_await readSome(*room, deadline);
+        if (readError) {
             co_return std::pair{readError, std::size_t{0}};
         }
+        tls_->inputEnd += count;
     }
 }
 
@@ -395,23 +423,31 @@ NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
     co_return outcome;
 }
 
-asio::awaitable<std::error_code> NetworkStream::writeAll(asio::const_buffer bytes,
-                                                         Deadline deadline) {
+std::error_code NetworkStream::writeNow(asio::const_buffer& bytes) {
     while (bytes.size() > 0) {
         std::error_code error;
         const std::size_t count = socket_.write_some(bytes, error);
-        if (!error) {
-            bytes += count;
-            continue;
+        if (error) {
+            return wouldBlock(error) ? std::error_code() : error;
         }
-        if (!wouldBlock(error)) {
+        bytes += count;
+    }
+    return std::error_code();
+}
+
+asio::awaitable<std::error_code> NetworkStream::writeAll(asio::const_buffer bytes,
+                                                         Deadline deadline) {
+    while (true) {
+        if (auto error = writeNow(bytes)) {
             co_return error;
+        }
+        if (bytes.size() == 0) {
+            co_return std::error_code();
         }
         if (auto waitError = co_await awaitReady(asio::socket_base::wait_write, deadline)) {
             co_return waitError;
         }
     }
-    co_return std::error_code();
 }
 
 // Waits until the socket is ready. Without a deadline the wait is cancelled like any operation of
@@ -481,12 +517,13 @@ void NetworkStream::armReceiveTimer(std::chrono::steady_clock::time_point expiry
     });
 }
 
+// Both hand out receiveUntil's own coroutine rather than waiting on it in one of their own.
 asio::awaitable<std::optional<Bytes>> NetworkStream::receive() {
-    co_return co_await receiveUntil(std::nullopt);
+    return receiveUntil(std::nullopt);
 }
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receiveWithin(ProxyDuration limit) {
-    co_return co_await receiveUntil(std::chrono::steady_clock::now() + limit);
+    return receiveUntil(std::chrono::steady_clock::now() + limit);
 }
 
 asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadline) {
@@ -540,6 +577,7 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
         co_return;
     }
     std::error_code error;
+    asio::const_buffer rest;
     if (tls_) {
         // The whole piece becomes records first and goes out in one write.
         clearTLSErrors();
@@ -555,10 +593,15 @@ asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
             offset += static_cast<std::size_t>(written);
         }
         if (!error) {
-            error = co_await flushTLSOutput(std::nullopt);
+            error = writeTLSOutputNow(rest);
         }
     } else {
-        error = co_await writeAll(asio::buffer(bytes.data(), bytes.size()), std::nullopt);
+        rest = asio::buffer(bytes.data(), bytes.size());
+        error = writeNow(rest);
+    }
+    // Only a socket that did not take everything at once makes the send wait.
+    if (!error && rest.size() > 0) {
+        error = co_await writeAll(rest, std::nullopt);
     }
     if (error) {
         fail(error, false);

@@ -93,13 +93,22 @@ private:
     asio::awaitable<std::optional<Bytes>> receiveUntil(Deadline deadline);
     asio::awaitable<std::error_code> connect();
     asio::awaitable<std::error_code> flushTLSOutput(Deadline deadline);
+    // Takes the records the TLS object has ready and writes what the socket takes now; `rest` is
+    // left holding what it did not take.
+    std::error_code writeTLSOutputNow(asio::const_buffer& rest);
     asio::awaitable<std::error_code> fillTLSInput(Deadline deadline);
+    // Where the next ciphertext from the socket goes, behind what OpenSSL has not taken yet;
+    // none when the input buffer is full.
+    std::optional<asio::mutable_buffer> tlsInputRoom();
     asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS(Deadline deadline);
     // Socket reads and writes that complete without a wait when the socket is ready and only
     // otherwise suspend until it is.
     asio::awaitable<std::pair<std::error_code, std::size_t>> readSome(asio::mutable_buffer buffer,
                                                                       Deadline deadline);
     asio::awaitable<std::error_code> writeAll(asio::const_buffer bytes, Deadline deadline);
+    // Writes as much of `bytes` as the socket takes without waiting and leaves the rest in
+    // `bytes`; a full socket is not an error.
+    std::error_code writeNow(asio::const_buffer& bytes);
     asio::awaitable<std::error_code> awaitReady(asio::socket_base::wait_type wait,
                                                 Deadline deadline);
     [[noreturn]] void fail(const std::error_code& error, bool receiving);

@@ -16,6 +16,7 @@
 #include <asio/use_future.hpp>
 #include <asio/write.hpp>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace meterly::proxy {
 namespace {
@@ -276,6 +277,76 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
     std::string reply(10, '\0');
     asio::read(client_, asio::buffer(reply));
     EXPECT_EQ(reply, "last words");
+}
+
+// A body far larger than the socket buffers: each send must wait for the reader, more than once,
+// and the bytes must arrive whole and in order.
+std::string patterned(std::size_t size) {
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        text[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+    }
+    return text;
+}
+
+TEST_F(AcceptedStreamTest, ASendTheSocketCannotTakeAtOnceWaitsForTheReader) {
+    const std::string body = patterned(32 << 20);
+    std::string got;
+    std::thread reader([&] {
+        std::error_code error;
+        std::string piece(1 << 16, '\0');
+        while (got.size() < body.size()) {
+            const auto count = client_.read_some(asio::buffer(piece), error);
+            if (error) {
+                break;
+            }
+            got.append(piece, 0, count);
+        }
+    });
+    run(io_,
+        [](std::shared_ptr<NetworkStream> s, const std::string& bytes) -> asio::awaitable<void> {
+            co_await s->start();
+            co_await s->send(asBytes(bytes), true);
+            // The reader sees the end after the last byte, or early if the send gave up.
+            s->cancel();
+        }(stream_, body));
+    reader.join();
+    EXPECT_EQ(got.size(), body.size());
+    EXPECT_TRUE(got == body);
+}
+
+TEST(NetworkStreamTest, ATLSSendTheSocketCannotTakeAtOnceWaitsForTheServer) {
+    const std::string body = patterned(32 << 20);
+    LocalTLSServer server([](UpstreamConnection& connection, const testing::HTTPMessage& request) {
+        connection.write(
+            testing::cannedResponse(200, "OK", {}, std::to_string(request.body.size())));
+    });
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    asio::io_context io;
+    auto stream = NetworkStream::outgoing(io.get_executor(), endpointFor(server.port()), 32768);
+    const auto answer =
+        run(io,
+            [](std::shared_ptr<NetworkStream> s,
+               const std::string& bytes) -> asio::awaitable<std::string> {
+                co_await s->start();
+                const std::string head = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                         std::to_string(bytes.size()) + "\r\n\r\n";
+                co_await s->send(asBytes(head + bytes), true);
+                std::string all;
+                while (all.find("\r\n\r\n") == std::string::npos ||
+                       !all.ends_with(std::to_string(bytes.size()))) {
+                    auto piece = co_await s->receiveWithin(std::chrono::seconds(20));
+                    if (!piece) {
+                        break;
+                    }
+                    all += asText(*piece);
+                }
+                s->cancel();
+                co_return all;
+            }(stream, body));
+    EXPECT_EQ(answer, testing::cannedResponse(200, "OK", {}, std::to_string(body.size())));
+    ASSERT_EQ(server.requests().size(), 1U);
+    EXPECT_TRUE(server.requests()[0].body == body);
 }
 
 TEST(NetworkStreamTest, PlaintextHeldInsideTLSAndACloseWithoutTCPEndAreBothRead) {
