@@ -65,6 +65,8 @@ public:
         co_await sink_.send(message, isComplete);
     }
 
+    bool holdsHead() const { return !head_.empty(); }
+
     // Sends the head alone unless it has gone out already.
     asio::awaitable<void> flush() {
         if (!head_.empty()) {
@@ -301,7 +303,10 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
             }
             co_await BodyRelay::relay(responseFraming, *upstreamReader_, clientSink,
                                       configuration_.receiveChunkSize);
-            co_await clientSink.flush();
+            if (clientSink.holdsHead()) {
+                // No body bytes went out with the head.
+                co_await clientSink.flush();
+            }
         } catch (...) {
             delivered = false;
         }

@@ -18,9 +18,15 @@ constexpr std::uint8_t LF = '\n';
 
 // Field names hold no whitespace and no control characters: a name such as
 // "Content-Length " would otherwise name a framing field to one reader and not to another.
-bool isValidName(std::string_view name) {
+// Whether the name is all ASCII comes out of the same pass, for KnownHeaderName.
+struct NameCheck {
+    bool valid;
+    bool ascii;
+};
+
+NameCheck checkName(std::string_view name) {
     if (name.empty()) {
-        return false;
+        return {false, true};
     }
     // Eight bytes at a time: a word holds a byte below 0x21 when subtracting 0x21 from every byte
     // borrows into a byte whose top bit was clear, and a DEL when the word XOR 0x7F has a zero
@@ -30,21 +36,24 @@ bool isValidName(std::string_view name) {
     const auto hasBelow = [](std::uint64_t word, std::uint64_t n) {
         return ((word - ones * n) & ~word & highs) != 0;
     };
+    std::uint64_t all = 0;
     std::size_t i = 0;
     for (; i + 8 <= name.size(); i += 8) {
         std::uint64_t word = 0;
         std::memcpy(&word, name.data() + i, 8);
         if (hasBelow(word, 0x21) || hasBelow(word ^ (ones * 0x7F), 1)) {
-            return false;
+            return {false, false};
         }
+        all |= word;
     }
     for (; i < name.size(); ++i) {
         const auto byte = static_cast<unsigned char>(name[i]);
         if (byte <= 0x20 || byte == 0x7F) {
-            return false;
+            return {false, false};
         }
+        all |= byte;
     }
-    return true;
+    return {true, (all & highs) == 0};
 }
 
 // Exactly three digits, 100 to 999.
@@ -141,10 +150,13 @@ std::pair<std::string_view, HTTPHeaders> HTTPHeadParser::split(ByteView head, bo
                 name.remove_suffix(1);
             }
         }
-        if (!isValidName(name)) {
+        const auto check = checkName(name);
+        if (!check.valid) {
             throw ProxyError::malformedHead();
         }
-        fields.emplace_back(name, text::trimmed(line.substr(colon + 1)));
+        fields.emplace_back(name, text::trimmed(line.substr(colon + 1)),
+                            check.ascii ? KnownHeaderName::ofASCII(name)
+                                        : KnownHeaderName::of(name));
     }
     if (!startLine) {
         throw ProxyError::malformedHead();

@@ -24,7 +24,11 @@ void put(char* at, std::string_view text) {
 } // namespace
 
 HTTPHeaderField::HTTPHeaderField(std::string_view name, std::string_view value)
-    : nameSize_(sizeOf(name)), valueSize_(sizeOf(value)), known_(KnownHeaderName::of(name)) {
+    : HTTPHeaderField(name, value, KnownHeaderName::of(name)) {}
+
+HTTPHeaderField::HTTPHeaderField(std::string_view name, std::string_view value,
+                                 KnownHeaderName known)
+    : nameSize_(sizeOf(name)), valueSize_(sizeOf(value)), known_(known) {
     const std::size_t size = name.size() + value.size();
     char* at = inline_;
     if (size > inlineCapacity) {

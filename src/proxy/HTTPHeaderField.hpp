@@ -17,6 +17,9 @@ namespace meterly::proxy {
 class HTTPHeaderField {
 public:
     HTTPHeaderField(std::string_view name, std::string_view value);
+    // For a parser that has worked out what the name means on its way: `known` is what
+    // KnownHeaderName::of(name) gives.
+    HTTPHeaderField(std::string_view name, std::string_view value, KnownHeaderName known);
     HTTPHeaderField(const HTTPHeaderField& other);
     HTTPHeaderField(HTTPHeaderField&& other) noexcept;
     HTTPHeaderField& operator=(const HTTPHeaderField& other);

@@ -26,6 +26,8 @@ public:
     };
 
     static KnownHeaderName of(std::string_view name);
+    // The same for a name whose every byte is ASCII, for a caller that has checked that already.
+    static KnownHeaderName ofASCII(std::string_view name);
 
     Kind kind() const { return kind_; }
     // Which rate-limit field; meaningful for the kind rateLimit only.
@@ -36,8 +38,6 @@ public:
 private:
     KnownHeaderName(Kind kind, core::RateLimitHeaderParser::Field field)
         : kind_(kind), rateLimitField_(field) {}
-    // The same for a name whose every byte is ASCII.
-    static KnownHeaderName ofASCII(std::string_view name);
 
     Kind kind_;
     core::RateLimitHeaderParser::Field rateLimitField_;
