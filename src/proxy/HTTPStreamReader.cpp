@@ -17,33 +17,28 @@ asio::awaitable<bool> HTTPStreamReader::fill(std::optional<ProxyDuration> limit)
     }
     const ProxyDuration wait = limit.value_or(timeout_);
     while (true) {
-        if (const auto filled = absorb(co_await source_->receiveWithin(wait))) {
-            co_return *filled;
+        std::optional<Bytes> received = co_await source_->receiveWithin(wait);
+        if (!received) {
+            reachedEOF_ = true;
+            co_return false;
         }
+        if (received->empty()) {
+            // Neither data nor the end: ask again, with the whole limit again.
+            continue;
+        }
+        if (start_ == buffer_.size()) {
+            // Nothing is buffered: the received bytes become the buffer without a copy.
+            buffer_ = std::move(*received);
+            start_ = 0;
+            co_return true;
+        }
+        if (start_ > 0 && start_ >= buffer_.size() / 2) {
+            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+            start_ = 0;
+        }
+        buffer_.insert(buffer_.end(), received->begin(), received->end());
+        co_return true;
     }
-}
-
-std::optional<bool> HTTPStreamReader::absorb(std::optional<Bytes> received) {
-    if (!received) {
-        reachedEOF_ = true;
-        return false;
-    }
-    if (received->empty()) {
-        // Neither data nor the end: the receive is asked again, with the whole limit again.
-        return std::nullopt;
-    }
-    if (start_ == buffer_.size()) {
-        // Nothing is buffered: the received bytes become the buffer without a copy.
-        buffer_ = std::move(*received);
-        start_ = 0;
-        return true;
-    }
-    if (start_ > 0 && start_ >= buffer_.size() / 2) {
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
-        start_ = 0;
-    }
-    buffer_.insert(buffer_.end(), received->begin(), received->end());
-    return true;
 }
 
 Bytes HTTPStreamReader::take(std::size_t count) {
@@ -96,16 +91,7 @@ asio::awaitable<Bytes> HTTPStreamReader::readHead(std::size_t maximumSize,
             }
             limit = left;
         }
-        // As fill(limit), without a coroutine of its own: every head passes here.
-        bool filled = false;
-        if (!reachedEOF_) {
-            const ProxyDuration wait = limit.value_or(timeout_);
-            std::optional<bool> outcome;
-            while (!outcome) {
-                outcome = absorb(co_await source_->receiveWithin(wait));
-            }
-            filled = *outcome;
-        }
+        const bool filled = co_await fill(limit);
         if (!filled) {
             if (bufferedCount() > 0) {
                 throw ProxyError::malformedHead();

@@ -46,12 +46,7 @@ public:
     std::size_t bufferedCount() const { return buffer_.size() - start_; }
 
 private:
-    // Receives once more (again while a receive brings neither bytes nor the end): false at the
-    // end of the stream.
     asio::awaitable<bool> fill(std::optional<ProxyDuration> limit);
-    // Takes what one receive brought into the buffer: true when it brought bytes, false at the
-    // end of the stream, nullopt when it brought neither.
-    std::optional<bool> absorb(std::optional<Bytes> received);
     ByteView buffered() const { return ByteView(buffer_).subspan(start_); }
     Bytes take(std::size_t count);
 

@@ -289,18 +289,19 @@ std::error_code NetworkStream::writeTLSOutputNow(asio::const_buffer& rest) {
 }
 
 asio::awaitable<std::error_code> NetworkStream::fillTLSInput(Deadline deadline) {
-    const auto room = tlsInputRoom();
-    if (!room) {
+    const auto area = tlsReadArea();
+    if (area.size() == 0) {
         co_return std::error_code(asio::ssl::error::unexpected_result);
     }
-    auto [error, count] = co_await readSome(*room, deadline);
-    if (!error) {
-        tls_->inputEnd += count;
+    auto [error, count] = co_await readSome(area, deadline);
+    if (error) {
+        co_return error;
     }
-    co_return error;
+    tls_->inputEnd += count;
+    co_return std::error_code();
 }
 
-std::optional<asio::mutable_buffer> NetworkStream::tlsInputRoom() {
+asio::mutable_buffer NetworkStream::tlsReadArea() {
     auto& session = *tls_;
     if (!session.inputBuffer) {
         session.inputBuffer.reset(new std::uint8_t[tlsInputSize]);
@@ -314,9 +315,6 @@ std::optional<asio::mutable_buffer> NetworkStream::tlsInputRoom() {
                      session.pendingInput());
         session.inputEnd = session.pendingInput();
         session.inputStart = 0;
-    }
-    if (session.inputEnd == tlsInputSize) {
-        return std::nullopt;
     }
     return asio::buffer(session.inputBuffer.get() + session.inputEnd,
                         tlsInputSize - session.inputEnd);
@@ -347,15 +345,12 @@ NetworkStream::receiveTLS(Deadline deadline) {
             }
             break;
         }
-        // Reading may have produced records of its own to send (a key update). What the socket
-        // takes at once needs no suspension; only a rest waits for it.
-        asio::const_buffer rest;
-        std::error_code flushError = writeTLSOutputNow(rest);
-        if (!flushError && rest.size() > 0) {
-            flushError = co_await writeAll(rest, deadline);
-        }
-        if (flushError && filled == 0) {
-            co_return std::pair{flushError, std::size_t{0}};
+        // Reading may have produced records of its own to send (a key update), which is rare:
+        // only then does the flush take a coroutine.
+        if (BIO_ctrl_pending(tls_->output) > 0) {
+            if (auto flushError = co_await flushTLSOutput(deadline); flushError && filled == 0) {
+                co_return std::pair{flushError, std::size_t{0}};
+            }
         }
         if (filled > 0) {
             co_return std::pair{std::error_code(), filled};
@@ -366,16 +361,9 @@ NetworkStream::receiveTLS(Deadline deadline) {
         if (tlsError) {
             co_return std::pair{tlsError, std::size_t{0}};
         }
-        const auto room = tlsInputRoom();
-        if (!room) {
-            co_return std::pair{std::error_code(asio::ssl::error::unexpected_result),
-                                std::size_t{0}};
-        }
-        auto [readError, count] = co_await readSome(*room, deadline);
-        if (readError) {
+        if (auto readError = co_await fillTLSInput(deadline)) {
             co_return std::pair{readError, std::size_t{0}};
         }
-        tls_->inputEnd += count;
     }
 }
 

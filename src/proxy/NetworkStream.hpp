@@ -97,9 +97,9 @@ private:
     // left holding what it did not take.
     std::error_code writeTLSOutputNow(asio::const_buffer& rest);
     asio::awaitable<std::error_code> fillTLSInput(Deadline deadline);
-    // Where the next ciphertext from the socket goes, behind what OpenSSL has not taken yet;
-    // none when the input buffer is full.
-    std::optional<asio::mutable_buffer> tlsInputRoom();
+    // Where the next socket read puts ciphertext: behind what OpenSSL has not taken yet, moved to
+    // the front of the buffer. Empty when the buffer is full.
+    asio::mutable_buffer tlsReadArea();
     asio::awaitable<std::pair<std::error_code, std::size_t>> receiveTLS(Deadline deadline);
     // Socket reads and writes that complete without a wait when the socket is ready and only
     // otherwise suspend until it is.
