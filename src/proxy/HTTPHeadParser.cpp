@@ -135,7 +135,8 @@ std::pair<std::string_view, HTTPHeaders> HTTPHeadParser::split(ByteView head, bo
             std::string value(fields.back().value());
             value += ' ';
             value += text::trimmed(line);
-            fields.back() = HTTPHeaderField(fields.back().name(), std::move(value));
+            // The name stays, and with it what the name means.
+            fields.back() = HTTPHeaderField(fields.back().name(), value, fields.back().known());
             continue;
         }
         const auto colon = line.find(':');
