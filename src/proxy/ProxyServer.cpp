@@ -23,9 +23,10 @@ namespace {
 constexpr auto noThrow = asio::experimental::as_tuple(asio::use_awaitable);
 
 // Connections a loop serves before the next loop takes any (see LoopPlacement). Measured with the
-// nginx comparison: four kept connections on one loop cost about half the CPU time per request of
-// four loops with one each, and sixteen still spread over every loop.
-constexpr std::size_t connectionsPackedPerLoop = 4;
+// nginx comparison at four kept connections: two to a loop served 40-46k requests/s; four to a
+// loop, where one thread carries them all, 23-27k; one to a loop 35-36k, at about a fifth more CPU
+// time per request. Sixteen connections still spread over every loop.
+constexpr std::size_t connectionsPackedPerLoop = 2;
 
 } // namespace
 
