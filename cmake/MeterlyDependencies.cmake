@@ -42,6 +42,8 @@ endif()
 # The app role: ICU for the date and number texts, Qt 6 for the tray, windows and D-Bus.
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-i18n icu-uc)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus)
+# The tray watch follows the X tray selection's owner through XFixes.
+pkg_check_modules(XCB_XFIXES REQUIRED IMPORTED_TARGET xcb xcb-xfixes)
 if(METERLY_BUILD_TESTS)
     find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
 endif()

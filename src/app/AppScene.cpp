@@ -25,6 +25,7 @@
 #include "ui/scene/WindowRegistry.hpp"
 #include "ui/settings/SettingsView.hpp"
 #include "ui/setup/SetupView.hpp"
+#include "ui/tray/TrayHostWatch.hpp"
 #include "ui/update/UpdateStateOffer.hpp"
 #include "update/LaunchHealth.hpp"
 #include "update/RelaunchAfterUpdate.hpp"
@@ -32,6 +33,7 @@
 #include "update/UpdateStateFactory.hpp"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QMetaObject>
 #include <filesystem>
 #include <system_error>
@@ -155,8 +157,15 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
         return std::filesystem::is_directory(path, error);
     };
 
-    ui::MeterlyApp app({usage, setup, &offer}, std::move(services), windows, desktop,
-                       desktopWorker);
+    // The tray hosts: the StatusNotifierItem watcher on the session bus and, on X, the XEmbed
+    // tray of the display.
+    std::optional<std::string> display;
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        display = environment("DISPLAY").value_or(std::string());
+    }
+    ui::TrayHostWatch trayHosts(QDBusConnection::sessionBus(), display);
+    ui::MeterlyApp app({usage, setup, &offer}, std::move(services), windows, desktop, desktopWorker,
+                       trayHosts);
     scene = &app;
     app.start();
     const int status = QApplication::exec();

@@ -5,6 +5,7 @@
 #include "support/TempDir.hpp"
 #include "support/VirtualDesktop.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -63,6 +64,43 @@ public:
 private:
     LocalHTTPServer server_;
 };
+
+// Unique names on a bus are numbered in the order their connections opened: the number of the
+// newest one, read by a dbus-send that is itself a new connection.
+int newestConnection(const VirtualDesktop& desktop) {
+    const auto names =
+        desktop.run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                     "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"});
+    int newest = -1;
+    for (auto at = names.find("\":1."); at != std::string::npos; at = names.find("\":1.", at + 1)) {
+        newest = std::max(newest, std::atoi(names.c_str() + at + 4));
+    }
+    return newest;
+}
+
+// The process of the connection ":1.<number>"; none when it has closed.
+std::optional<pid_t> connectionProcess(const VirtualDesktop& desktop, int number) {
+    try {
+        const auto reply =
+            desktop.run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                         "/org/freedesktop/DBus", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                         "string::1." + std::to_string(number)});
+        const auto at = reply.find("uint32 ");
+        if (at != std::string::npos) {
+            return static_cast<pid_t>(std::atol(reply.c_str() + at + 7));
+        }
+    } catch (const std::runtime_error&) {
+    }
+    return std::nullopt;
+}
+
+bool itemRegistered(const VirtualDesktop& desktop) {
+    const auto reply = desktop.run(
+        {"dbus-send", "--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
+         "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
+         "string:org.kde.StatusNotifierWatcher", "string:RegisteredStatusNotifierItems"});
+    return reply.find("string \"") != std::string::npos;
+}
 
 struct Inks {
     int green = 0;
@@ -194,7 +232,7 @@ TEST_F(TrayAppEndToEndTest, SetupWindowOpensOnlyWithoutABaseURL) {
     app->wait();
 }
 
-TEST_F(TrayAppEndToEndTest, StatusNotifierHostShowsTheItem) {
+TEST_F(TrayAppEndToEndTest, StatusNotifierHostShowsTheItemAndTheIdleAppOpensNoBusConnections) {
     if (!VirtualDesktop::available(VirtualDesktop::Tray::statusNotifier)) {
         GTEST_SKIP() << "gtk-sni-tray-standalone missing";
     }
@@ -202,14 +240,37 @@ TEST_F(TrayAppEndToEndTest, StatusNotifierHostShowsTheItem) {
     writeSettings(R"({"env": {"ANTHROPIC_BASE_URL": "http://127.0.0.1:)" +
                   std::to_string(status_.port()) + R"("}})");
     auto app = startApp();
-    EXPECT_TRUE(eventually([&] {
-        const auto reply = desktop_->run(
-            {"dbus-send", "--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
-             "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
-             "string:org.kde.StatusNotifierWatcher", "string:RegisteredStatusNotifierItems"});
-        return reply.find("string \"") != std::string::npos;
-    })) << "the item did not register with the watcher";
+    EXPECT_TRUE(eventually([&] { return itemRegistered(*desktop_); }))
+        << "the item did not register with the watcher";
     EXPECT_TRUE(eventually([&] { return launchCounter() == 0; }));
+
+    // Idle for three times the span at which the tray used to be asked about again: no
+    // connection opens and closes, and none of the app's stays (the host may open one).
+    const int before = newestConnection(*desktop_);
+    std::this_thread::sleep_for(6s);
+    const int after = newestConnection(*desktop_);
+    for (int n = before + 1; n < after; ++n) {
+        const auto owner = connectionProcess(*desktop_, n);
+        EXPECT_TRUE(owner.has_value() && *owner != app->pid()) << "a new connection :1." << n;
+    }
+
+    // The panel restarts: the item registers with the new watcher.
+    desktop_->restartTray();
+    EXPECT_TRUE(eventually([&] { return itemRegistered(*desktop_); }))
+        << "the item did not come back after the host restarted";
+    app->kill(SIGTERM);
+    app->wait();
+}
+
+TEST_F(TrayAppEndToEndTest, ARestartedXEmbedTrayGetsTheIconBack) {
+    startDesktop();
+    writeSettings(R"({"env": {"ANTHROPIC_BASE_URL": "http://127.0.0.1:)" +
+                  std::to_string(status_.port()) + R"("}})");
+    auto app = startApp();
+    ASSERT_TRUE(eventually([&] { return !desktop_->trayIcons().empty(); }));
+    desktop_->restartTray();
+    EXPECT_TRUE(eventually([&] { return !desktop_->trayIcons().empty(); }))
+        << "no icon docked in the restarted tray";
     app->kill(SIGTERM);
     app->wait();
 }

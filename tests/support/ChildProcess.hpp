@@ -30,6 +30,7 @@ public:
     int wait();
 
     void kill(int signal);
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

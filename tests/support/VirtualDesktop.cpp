@@ -77,6 +77,7 @@ struct VirtualDesktop::Impl {
     std::unique_ptr<PrivateSessionBus> bus;
     BackgroundProgram tray;
     Tray trayKind = Tray::none;
+    std::string trayTint;
 
     ~Impl() {
         tray.stop();
@@ -121,16 +122,27 @@ VirtualDesktop::VirtualDesktop(Options options) : impl_(std::make_unique<Impl>()
     busAddress_ = impl_->bus->address();
 
     impl_->trayKind = options.tray;
-    const auto env = environment(base);
-    switch (options.tray) {
+    impl_->trayTint = options.trayTint;
+    startTray();
+}
+
+void VirtualDesktop::restartTray() {
+    impl_->tray.stop();
+    startTray();
+}
+
+void VirtualDesktop::startTray() {
+    const auto& folder = impl_->folder.path();
+    const auto env = environment(withoutDesktopVariables(inheritedEnvironment()));
+    switch (impl_->trayKind) {
     case Tray::none:
         break;
     case Tray::xembed: {
         const std::vector<std::string> trayerArguments = {
-            "trayer",        "--edge",        "top",  "--align",       "right", "--widthtype",
-            "request",       "--height",      "24",   "--SetDockType", "true",  "--expand",
-            "true",          "--transparent", "true", "--alpha",       "0",     "--tint",
-            options.trayTint};
+            "trayer",       "--edge",        "top",  "--align",       "right", "--widthtype",
+            "request",      "--height",      "24",   "--SetDockType", "true",  "--expand",
+            "true",         "--transparent", "true", "--alpha",       "0",     "--tint",
+            impl_->trayTint};
         impl_->tray.start(trayerArguments, env, folder / "tray.log", false);
         int restarts = 0;
         for (int attempt = 0;; ++attempt) {

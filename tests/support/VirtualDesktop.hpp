@@ -81,11 +81,16 @@ public:
     std::vector<Rgb> pixels(const std::filesystem::path& png, int x, int y, int width,
                             int height) const;
 
+    // Stops the tray host and starts it again, as a panel that restarts.
+    void restartTray();
+
     // Runs a program on this desktop and returns what it wrote to standard output; throws when it
     // exits with another status than 0.
     std::string run(const std::vector<std::string>& arguments) const;
 
 private:
+    void startTray();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string display_;

@@ -12,13 +12,16 @@
 #include "ui/popover/PopoverWindow.hpp"
 #include "ui/popover/WindowRow.hpp"
 #include "ui/scene/WindowRegistry.hpp"
+#include "ui/tray/TrayHostWatch.hpp"
 #include "ui/tray/TrayLabel.hpp"
 #include "ui/update/UpdateBanner.hpp"
 #include "ui/update/UpdateOffer.hpp"
 #include "ui/widgets/TextButton.hpp"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -79,7 +82,8 @@ protected:
         services.relaunchAfterUpdate = [this] { relaunches_.fetch_add(1); };
         services.isDirectory = [](const std::string&) { return false; };
         app_ = std::make_unique<MeterlyApp>(MeterlyApp::Models{usage_, setup_, updates},
-                                            std::move(services), windows_, desktop_, worker_);
+                                            std::move(services), windows_, desktop_, worker_,
+                                            trayHosts_);
     }
 
     void writeSettings(const std::string& json) { home_.write(".claude/settings.json", json); }
@@ -103,6 +107,8 @@ protected:
         worker_, config::ClaudeSettingsFile(home_.path() / ".claude/settings.json"),
         [](std::uint16_t) { return std::optional<config::ProxyInstaller>(); }, true};
     WindowRegistry windows_;
+    // No session bus and no X display: no tray host.
+    TrayHostWatch trayHosts_{QDBusConnection(QStringLiteral("none")), std::nullopt};
     DesktopActions desktop_{worker_, [](std::string_view) { return std::nullopt; }, home_.path()};
     std::optional<std::uint16_t> configuredPort_;
     std::vector<std::uint16_t> polled_;
@@ -206,9 +212,46 @@ TEST_F(MeterlyAppTest, PopoverFollowsTheModelsWhileShown) {
     app_->popover().hide();
 }
 
+TEST_F(MeterlyAppTest, ThePopoverIsPlacedForTheContentOfEachOpening) {
+    connectTo(9100);
+    configuredPort_ = 9100;
+    FakeOffer offer;
+    makeApp(std::nullopt, &offer);
+    app_->runStartUpTask();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // An icon on a bottom panel.
+    const QRect icon(screen.right() - 40, screen.bottom() - 23, 24, 24);
+    const auto openedWhole = [&] {
+        const QRect popup = app_->popover().geometry();
+        return screen.contains(popup) && popup.bottom() == icon.top() - 1 - PopoverWindow::gap;
+    };
+    // Placed once, for this opening's content: nothing moves once it is on screen.
+    QRect placed;
+    const auto open = [&] {
+        app_->popover().showAt(icon);
+        placed = app_->popover().geometry();
+        QApplication::processEvents();
+        EXPECT_EQ(app_->popover().geometry(), placed);
+    };
+    // The first opening after start: the update banner and the waiting notice were never shown.
+    open();
+    EXPECT_FALSE(app_->popoverView().banner()->isHidden());
+    EXPECT_TRUE(openedWhole()) << app_->popover().geometry().y();
+    const int first = app_->popover().height();
+    app_->popover().hide();
+
+    // The first reading arrives while the popover is closed: two window rows, a taller popover.
+    sources_[9100]->send(
+        core::UsageSourceEvent::status(snapshot(0.2, main_.now()), 1, std::nullopt));
+    ASSERT_TRUE(main_.runUntil([&] { return usage_.snapshot().has_value(); }));
+    open();
+    EXPECT_GT(app_->popover().height(), first);
+    EXPECT_TRUE(openedWhole()) << app_->popover().geometry().y();
+    app_->popover().hide();
+}
+
 TEST_F(MeterlyAppTest, WithoutATrayTheLaunchStillCountsAndSettingsSaysSo) {
-    // The offscreen platform has no system tray.
-    ASSERT_FALSE(TrayLabel::trayAvailable());
+    ASSERT_EQ(trayHosts_.available(), false);
     connectTo(9100);
     configuredPort_ = 9100;
     makeApp(std::nullopt);

@@ -200,19 +200,36 @@ TEST(LineLimitedLabel, NotesStopAtThreeLines) {
     EXPECT_EQ(label.lines(190), QStringList{"short"});
 }
 
-TEST(PopoverWindow, PlacedUnderTheIconOrAtThePointerAndKeptOnScreen) {
+TEST(PopoverWindow, OpensOnTheFreeSideOfTheIconAndStaysOffItsPanel) {
     const QRect screen(0, 0, 1280, 800);
     const QSize size(240, 500);
-    // Under an icon at the top right: centred, then pushed left to stay on screen.
-    EXPECT_EQ(PopoverWindow::placement(size, QRect(1250, 0, 24, 24), {}, screen), QPoint(1036, 26));
-    // An icon in a bottom panel: the popup opens above it.
-    EXPECT_EQ(PopoverWindow::placement(size, QRect(600, 776, 24, 24), {}, screen),
-              QPoint(491, 274));
-    // No icon geometry: at the pointer.
-    EXPECT_EQ(PopoverWindow::placement(size, std::nullopt, QPoint(300, 10), screen),
-              QPoint(180, 14));
+    const QPoint pointer(300, 790);
+    struct Case {
+        const char* what;
+        QRect anchor;
+        QRect available;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {"top panel: below the icon, pushed left to stay on screen", QRect(1250, 4, 24, 24),
+         QRect(0, 32, 1280, 768), QPoint(1040, 32)},
+        {"bottom panel: above the icon", QRect(600, 772, 24, 24), QRect(0, 0, 1280, 768),
+         QPoint(491, 268)},
+        {"left panel: beside the icon, clear of the panel", QRect(8, 100, 24, 24),
+         QRect(40, 0, 1240, 800), QPoint(40, 100)},
+        {"right panel, lower half: beside the icon and off the panel, growing upwards",
+         QRect(1248, 600, 24, 24), QRect(0, 0, 1240, 800), QPoint(1000, 124)},
+        {"bottom panel reserving no room", QRect(600, 776, 24, 24), screen, QPoint(491, 272)},
+        {"side panel reserving no room", QRect(4, 400, 24, 24), screen, QPoint(32, 0)},
+        {"the pointer on a bottom panel: above it and above the panel", QRect(pointer, QSize(1, 1)),
+         QRect(0, 0, 1280, 768), QPoint(180, 268)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PopoverWindow::placement(size, c.anchor, screen, c.available), c.expected)
+            << c.what;
+    }
     // Taller than the screen: its top stays visible.
-    EXPECT_EQ(PopoverWindow::placement(QSize(240, 900), std::nullopt, QPoint(5, 5), screen),
+    EXPECT_EQ(PopoverWindow::placement(QSize(240, 900), QRect(5, 5, 1, 1), screen, screen),
               QPoint(0, 0));
 }
 

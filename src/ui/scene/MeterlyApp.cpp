@@ -19,9 +19,10 @@
 namespace meterly::ui {
 
 MeterlyApp::MeterlyApp(Models models, Services services, WindowRegistry& windows,
-                       DesktopActions& desktop, state::BlockingWorker& worker, QObject* parent)
+                       DesktopActions& desktop, state::BlockingWorker& worker,
+                       TrayHostWatch& trayHosts, QObject* parent)
     : QObject(parent), models_(models), services_(std::move(services)), windows_(windows),
-      desktop_(desktop), worker_(worker), tray_(new TrayLabel(this)) {
+      desktop_(desktop), worker_(worker), tray_(new TrayLabel(trayHosts, this)) {
     PopoverActions actions;
     actions.quit = [this] {
         if (services_.quit) {
@@ -60,10 +61,11 @@ MeterlyApp::MeterlyApp(Models models, Services services, WindowRegistry& windows
         }
     };
     popover_ = new PopoverWindow(new PopoverView(std::move(actions)));
-    popover_->onShown = [this] {
+    // Each opening shows fresh content, set before the popup is sized and placed for it.
+    popover_->onOpening = [this] {
         historyMadeFor_.reset();
         models_.setup.refresh();
-        refreshPopover();
+        fillPopover();
     };
 
     tray_->onActivated = [this](std::optional<QRect> icon) { popover_->toggle(icon); };
@@ -161,7 +163,7 @@ void MeterlyApp::presentSetupIfNeeded() {
 void MeterlyApp::openWindow(const std::string& id) {
     popover_->hide();
     std::optional<QString> notice;
-    if (id == WindowRegistry::settingsID && !TrayLabel::trayAvailable()) {
+    if (id == WindowRegistry::settingsID && !tray_->trayAvailable()) {
         notice = QString::fromUtf8(noTrayNotice);
     }
     windows_.open(id, notice);
@@ -190,9 +192,12 @@ void MeterlyApp::refreshGauge() {
 }
 
 void MeterlyApp::refreshPopover() {
-    if (!popover_->isVisible()) {
-        return;
+    if (popover_->isVisible()) {
+        fillPopover();
     }
+}
+
+void MeterlyApp::fillPopover() {
     std::optional<UpdateBannerContent> banner;
     std::optional<std::string> currentVersion;
     if (models_.updates != nullptr) {

@@ -23,6 +23,7 @@ namespace meterly::ui {
 class DesktopActions;
 class PopoverView;
 class PopoverWindow;
+class TrayHostWatch;
 class TrayLabel;
 class UpdateOffer;
 class WindowRegistry;
@@ -69,8 +70,9 @@ public:
         std::function<bool(const std::string& path)> isDirectory;
     };
 
+    // `trayHosts` tells when the desktop's tray hosts come and go.
     MeterlyApp(Models models, Services services, WindowRegistry& windows, DesktopActions& desktop,
-               state::BlockingWorker& worker, QObject* parent = nullptr);
+               state::BlockingWorker& worker, TrayHostWatch& trayHosts, QObject* parent = nullptr);
     ~MeterlyApp() override;
 
     // Shows the tray item and schedules the start-up task for when the event loop runs.
@@ -95,7 +97,9 @@ private:
     void startPolling(std::uint16_t port);
     void followConfiguredPort();
     void refreshGauge();
+    // The popover's content again while it is open.
     void refreshPopover();
+    void fillPopover();
     void trayAvailabilityChanged(bool available);
     // The history section of the current report, made again only for a new report (it looks at
     // the disk for each project folder) or when the popover opens.

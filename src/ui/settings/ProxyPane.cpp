@@ -184,9 +184,9 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
     });
     connect(copy_, &QPushButton::clicked, this, [this] { copyDiagnostics(); });
 
-    setupChanged_ = setup_.changed().connect([this] { refresh(); });
-    modelChanged_ = model_.changed().connect([this] { refresh(); });
-    diagnosticsChanged_ = diagnostics_.changed().connect([this] { refresh(); });
+    setupChanged_ = setup_.changed().connect([this] { refreshIfShown(); });
+    modelChanged_ = model_.changed().connect([this] { refreshIfShown(); });
+    diagnosticsChanged_ = diagnostics_.changed().connect([this] { refreshIfShown(); });
     restyle();
     refresh();
 }
@@ -196,12 +196,24 @@ ProxyPane::~ProxyPane() {
     if (copiedTimer_) {
         main_.cancel(*copiedTimer_);
     }
-    for (auto timer : pathTimers_) {
+    for (const auto& [path, timer] : pathTimers_) {
         main_.cancel(timer);
     }
 }
 
+void ProxyPane::refreshIfShown() {
+    if (isVisible()) {
+        refresh();
+    }
+}
+
+void ProxyPane::showEvent(QShowEvent* event) {
+    refresh();
+    QWidget::showEvent(event);
+}
+
 void ProxyPane::refresh() {
+    ++rebuilds_;
     ProxyPanePresenter::Input input;
     input.setup = setup_.state();
     input.needsSessionRestart = setup_.needsSessionRestart();
@@ -327,7 +339,7 @@ void ProxyPane::copyDiagnostics() {
         }
         copiedTimer_.reset();
         copied_ = false;
-        refresh();
+        refreshIfShown();
     });
     refresh();
 }
@@ -337,16 +349,22 @@ void ProxyPane::copyPath(const std::string& path) {
     clipboard->clear();
     clipboard->setText(QString::fromStdString(path));
     copiedPath_ = path;
-    pathTimers_.push_back(main_.postAfter(copiedFor, [this, alive = alive_, path] {
+    // The row's "Copied" stands for two seconds after its last press.
+    if (const auto earlier = pathTimers_.find(path); earlier != pathTimers_.end()) {
+        main_.cancel(earlier->second);
+        pathTimers_.erase(earlier);
+    }
+    pathTimers_[path] = main_.postAfter(copiedFor, [this, alive = alive_, path] {
         if (!*alive) {
             return;
         }
+        pathTimers_.erase(path);
         // A path copied since keeps its "Copied".
         if (copiedPath_ == path) {
             copiedPath_.reset();
-            refresh();
+            refreshIfShown();
         }
-    }));
+    });
     refresh();
 }
 

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,8 +78,14 @@ public:
     void copyDiagnostics();
     void copyPath(const std::string& path);
 
+    // How many times the pane was rebuilt from the models (tests: only while it is shown).
+    int rebuildCount() const { return rebuilds_; }
+    // The "Copied" timers waiting (tests: at most one per row and one for the summary).
+    std::size_t pendingCopiedTimers() const { return pathTimers_.size() + (copiedTimer_ ? 1 : 0); }
+
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct DetailRow {
@@ -94,6 +101,8 @@ private:
     };
     const DetailRow* row(const std::string& label) const;
     void restyle();
+    // Rebuilds while the pane is on screen; a hidden pane catches up when it is shown.
+    void refreshIfShown();
 
     state::UsageViewModel& model_;
     state::SetupModel& setup_;
@@ -106,7 +115,9 @@ private:
     bool copied_ = false;
     std::optional<std::string> copiedPath_;
     std::optional<state::MainExecutor::TimerID> copiedTimer_;
-    std::vector<state::MainExecutor::TimerID> pathTimers_;
+    // One timer per path row, by path.
+    std::map<std::string, state::MainExecutor::TimerID> pathTimers_;
+    int rebuilds_ = 0;
 
     SetupFlowView* flow_;
     QWidget* flowDivider_;

@@ -2,15 +2,14 @@
 
 #include "ui/theme/Palette.hpp"
 #include "ui/tray/RingGauge.hpp"
+#include "ui/tray/TrayHostWatch.hpp"
 
-#include <QGuiApplication>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 namespace meterly::ui {
 
-TrayLabel::TrayLabel(QObject* parent)
-    : QObject(parent), icon_(new QSystemTrayIcon(this)), trayWatch_(new QTimer(this)) {
+TrayLabel::TrayLabel(TrayHostWatch& hosts, QObject* parent)
+    : QObject(parent), hosts_(hosts), icon_(new QSystemTrayIcon(this)) {
     icon_->setToolTip(QStringLiteral("Meterly"));
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -27,42 +26,44 @@ TrayLabel::TrayLabel(QObject* parent)
                     onActivated(where);
                 }
             });
-    // A tray host may come and go (a panel restarting); look every two seconds.
-    trayWatch_->setInterval(2000);
-    connect(trayWatch_, &QTimer::timeout, this, &TrayLabel::checkTray);
+    // A tray host may come and go (a panel restarting).
+    hosts_.onChanged = [this](bool newHost) { checkTray(newHost); };
     redraw();
 }
 
-TrayLabel::~TrayLabel() = default;
-
-bool TrayLabel::trayAvailable() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+TrayLabel::~TrayLabel() {
+    hosts_.onChanged = nullptr;
 }
 
-bool TrayLabel::isShown() const {
-    return icon_->isVisible() && trayAvailable();
+bool TrayLabel::trayAvailable() const {
+    return hosts_.available().value_or(false);
 }
 
 void TrayLabel::show() {
     icon_->show();
-    trayWatch_->start();
-    checkTray();
+    showing_ = true;
+    checkTray(false);
 }
 
-void TrayLabel::checkTray() {
-    const bool available = trayAvailable();
-    if (lastAvailable_ == available) {
+void TrayLabel::checkTray(bool newHost) {
+    const auto available = hosts_.available();
+    if (!showing_ || !available) {
         return;
     }
-    const bool appeared = lastAvailable_.has_value() && available;
-    lastAvailable_ = available;
+    // A host that replaced another keeps the tray available, yet the icon must dock with it.
+    const bool appeared = lastAvailable_.has_value() && *available && (!*lastAvailable_ || newHost);
+    if (lastAvailable_ == *available && !appeared) {
+        return;
+    }
+    const bool changed = lastAvailable_ != *available;
+    lastAvailable_ = *available;
     if (appeared) {
         // Dock again in the tray host that has just appeared.
         icon_->hide();
         icon_->show();
     }
-    if (onTrayAvailabilityChanged) {
-        onTrayAvailabilityChanged(available);
+    if (changed && onTrayAvailabilityChanged) {
+        onTrayAvailabilityChanged(*available);
     }
 }
 

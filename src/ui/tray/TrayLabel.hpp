@@ -8,17 +8,18 @@
 #include <optional>
 
 class QSystemTrayIcon;
-class QTimer;
 
 namespace meterly::ui {
 
+class TrayHostWatch;
+
 // The app's item in the desktop's tray: the ring gauge, redrawn only when what it shows
 // changes. A click reports where the icon is (when the tray says) so that the popover can open
-// under it. Without a tray host it keeps looking for one and shows itself when one appears.
+// under it. It follows the tray hosts as they come and go and docks again with each new one.
 class TrayLabel : public QObject {
     Q_OBJECT
 public:
-    explicit TrayLabel(QObject* parent = nullptr);
+    explicit TrayLabel(TrayHostWatch& hosts, QObject* parent = nullptr);
     ~TrayLabel() override;
 
     // Shows the icon (or starts waiting for a tray host).
@@ -29,9 +30,8 @@ public:
     // How many times the icon was drawn (tests: it is drawn only on a change).
     int drawCount() const { return drawCount_; }
 
-    // Whether a tray host is there to show the icon.
-    static bool trayAvailable();
-    bool isShown() const;
+    // Whether a tray host is there to show the icon (false until that is known).
+    bool trayAvailable() const;
 
     // The icon was clicked; the rectangle is the icon on screen when the tray tells it.
     std::function<void(std::optional<QRect> icon)> onActivated;
@@ -42,10 +42,11 @@ public:
 
 private:
     void redraw();
-    void checkTray();
+    void checkTray(bool newHost);
 
+    TrayHostWatch& hosts_;
     QSystemTrayIcon* icon_;
-    QTimer* trayWatch_;
+    bool showing_ = false;
     TrayGauge gauge_;
     bool drawn_ = false;
     int drawCount_ = 0;

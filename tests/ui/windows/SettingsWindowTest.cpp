@@ -1,6 +1,7 @@
 #include "WindowsTestSupport.hpp"
 #include "state/LoginItem.hpp"
 #include "state/SettingsRoute.hpp"
+#include "support/ScriptedUsageSource.hpp"
 #include "ui/charts/RequestsChart.hpp"
 #include "ui/settings/GeneralPane.hpp"
 #include "ui/settings/LaunchAtLoginRow.hpp"
@@ -271,6 +272,38 @@ TEST_F(SettingsWindowTest, ProxyPaneShowsTheDiagnosticsAndCopiesThem) {
 
     pane->showPathButton("Agent plist")->click();
     EXPECT_EQ(revealed, std::vector<std::string>{found.agentPlistPath});
+    setup.settle();
+}
+
+TEST_F(SettingsWindowTest, TheProxyPaneRestsWhileClosedAndKeepsOneCopiedTimerPerRow) {
+    setup.writeBaseURL("http://127.0.0.1:8787");
+    usage.model.start(std::make_shared<meterly::testing::ScriptedUsageSource>());
+    auto view = makeView();
+    view->show();
+    auto* pane = view->proxyPane();
+    // Copied again and again: each row keeps one timer, which ends two seconds after its last
+    // press.
+    for (int i = 0; i < 5; ++i) {
+        pane->copyPathButton("Settings file")->click();
+        setup.main.advance(0.5);
+    }
+    pane->copyPathButton("Agent plist")->click();
+    EXPECT_EQ(pane->pendingCopiedTimers(), 2u);
+    setup.main.advance(2.1);
+    EXPECT_EQ(pane->pendingCopiedTimers(), 0u);
+    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copy");
+
+    // Open, the pane follows the clock; closed, it rests, and catches up when it opens again.
+    int rebuilt = pane->rebuildCount();
+    setup.main.advance(3);
+    EXPECT_GE(pane->rebuildCount(), rebuilt + 3);
+    view->hide();
+    rebuilt = pane->rebuildCount();
+    setup.main.advance(30);
+    EXPECT_EQ(pane->rebuildCount(), rebuilt);
+    view->show();
+    EXPECT_GT(pane->rebuildCount(), rebuilt);
+    usage.model.stop();
     setup.settle();
 }
 

@@ -5,6 +5,7 @@
 #include "history/UsageHistoryStore.hpp"
 #include "state/LoginItem.hpp"
 #include "state/SettingsRoute.hpp"
+#include "support/ScriptedUsageSource.hpp"
 #include "ui/settings/SettingsView.hpp"
 #include "ui/setup/DisconnectButton.hpp"
 #include "ui/setup/SetupFlowView.hpp"
@@ -117,6 +118,9 @@ TEST_F(WindowScreenshots, SettingsWindow) {
                                  30);
         ASSERT_TRUE(setup.main.runUntil([&] { return usage.model.history().has_value(); }));
         usage.model.notifications()->setEnabled(false, state::NotificationKind::remaining50);
+        // The model's clock ticks with the executor's, so the panes' relative times agree with
+        // the times the fixture hands out.
+        usage.model.start(std::make_shared<meterly::testing::ScriptedUsageSource>());
 
         setup.writeBaseURL(config::PortSelector::baseURL(setup.port));
         setup.home.write(".claude/settings.json.meterly-backup", "{}");
