@@ -33,10 +33,11 @@
 
 #include "proxy/ProxyError.hpp"
 #include "proxy/TLSSession.hpp"
+#include "proxy/UpstreamConnector.hpp"
+#include "proxy/UpstreamResolver.hpp"
 
 #include <algorithm>
 #include <asio/bind_cancellation_slot.hpp>
-#include <asio/connect.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
@@ -173,8 +174,18 @@ asio::awaitable<void> NetworkStream::start() {
     using namespace asio::experimental::awaitable_operators;
     asio::steady_timer deadline(executor_);
     deadline.expires_after(endpoint_->connectTimeout);
-    // connect() reports its failures as values, so that a failure ends the race at once.
+    connectTimer_ = &deadline;
+    struct EndOfStart {
+        NetworkStream& stream;
+        ~EndOfStart() { stream.connectTimer_ = nullptr; }
+    } endOfStart{*this};
+    // connect() reports its failures as values, so that a failure ends the race at once; every
+    // step of it ends when it loses the race.
     auto outcome = co_await (connect() || deadline.async_wait(noThrow));
+    if (cancelled_) {
+        closeNow();
+        throw ProxyError::cancelled();
+    }
     if (outcome.index() == 1) {
         closeNow();
         throw ProxyError::timedOut();
@@ -183,26 +194,25 @@ asio::awaitable<void> NetworkStream::start() {
         closeNow();
         throw ProxyError::network(ProxyFailure::from(error));
     }
-    if (cancelled_) {
-        throw ProxyError::cancelled();
-    }
 }
 
-// Resolves, connects and handshakes; the first failure is returned, not thrown.
+// Looks up, connects and handshakes; the first failure is returned, not thrown.
 asio::awaitable<std::error_code> NetworkStream::connect() {
     const auto& endpoint = *endpoint_;
-    asio::ip::tcp::resolver resolver(executor_);
-    auto [resolveError, results] =
-        co_await resolver.async_resolve(endpoint.host, std::to_string(endpoint.port), noThrow);
+    auto resolver =
+        endpoint.resolver ? endpoint.resolver : std::make_shared<const SystemUpstreamResolver>();
+    // The system's lookup cannot be cancelled, so it runs on a worker that a lost race leaves
+    // behind.
+    auto [resolveError, addresses] =
+        co_await resolveOnWorker(std::move(resolver), endpoint.host, endpoint.port);
     if (resolveError) {
         co_return resolveError;
     }
     if (cancelled_) {
         co_return asio::error::operation_aborted;
     }
-    auto [connectError, connected] = co_await asio::async_connect(socket_, results, noThrow);
-    (void)connected;
-    if (connectError) {
+    if (auto connectError = co_await UpstreamConnector::connect(socket_, std::move(addresses),
+                                                                endpoint.attemptDelay)) {
         co_return connectError;
     }
     std::error_code optionError;
@@ -644,6 +654,10 @@ void NetworkStream::endReceiving() {
 
 void NetworkStream::closeNow() {
     cancelled_ = true;
+    if (connectTimer_ != nullptr) {
+        // A start() under way ends now instead of at its limit.
+        connectTimer_->cancel();
+    }
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);

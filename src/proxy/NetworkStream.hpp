@@ -19,16 +19,21 @@
 namespace meterly::proxy {
 
 struct TLSSession;
+class UpstreamResolver;
 
 // Where and how an outgoing connection is made; chosen by whoever opens it.
 struct UpstreamEndpoint {
     std::string host;
     std::uint16_t port = 0;
+    // Looks `host` up, on a worker thread; none: the system's resolver.
+    std::shared_ptr<const UpstreamResolver> resolver;
     // Wrap the connection in TLS: `host` as the server name, "http/1.1" as the only ALPN protocol,
     // the peer's certificate and host name checked against `tlsContext`'s trust store.
     std::shared_ptr<asio::ssl::context> tlsContext;
-    // Limit for resolving, connecting and the TLS handshake together.
+    // Limit for looking up, connecting and the TLS handshake together.
     ProxyDuration connectTimeout = std::chrono::seconds(30);
+    // How long one of the host's addresses is tried alone before the next is tried beside it.
+    ProxyDuration attemptDelay = std::chrono::milliseconds(250);
     // Idle time before TCP keep-alive probes start.
     std::chrono::seconds keepAliveIdle{60};
 };
@@ -58,8 +63,10 @@ public:
     NetworkStream(const NetworkStream&) = delete;
     NetworkStream& operator=(const NetworkStream&) = delete;
 
-    // Makes the connection ready: connects (and handshakes) an outgoing one. Throws
-    // ProxyError::network(...) on failure, ProxyError::cancelled if cancel() came first.
+    // Makes the connection ready: looks up, connects (trying the host's addresses side by side,
+    // see UpstreamConnector) and handshakes an outgoing one, all within the endpoint's
+    // connectTimeout. Throws ProxyError::network(...) on failure, ProxyError::timedOut() past the
+    // limit, ProxyError::cancelled if cancel() came first.
     asio::awaitable<void> start();
 
     // At most `maximumReceive` bytes; nullopt at the end of the stream. Throws
@@ -132,6 +139,8 @@ private:
     // finds it idle or set for later, and it cancels that wait through receiveSignal_ once the
     // wait's deadline has passed.
     asio::steady_timer receiveTimer_;
+    // The limit of a start() under way; cancel() ends that start through it.
+    asio::steady_timer* connectTimer_ = nullptr;
     asio::cancellation_signal receiveSignal_;
     std::optional<std::chrono::steady_clock::time_point> receiveTimerExpiry_;
     std::uint64_t receiveTimerArming_ = 0;
