@@ -18,6 +18,10 @@ target_compile_definitions(meterly_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPREC
 # (Asio's default is 2). A relayed exchange nests a handful of coroutines, so with two slots most
 # frames went back to malloc on every request. Every target that includes Asio must agree on it.
 target_compile_definitions(meterly_asio INTERFACE ASIO_RECYCLING_ALLOCATOR_CACHE_SIZE=8)
+# Asio decides whether to use aligned_alloc from the standard headers included before its own; a
+# file that includes Asio first would free with operator delete what the others took from
+# aligned_alloc. Every target makes the same choice this way, whatever it includes first.
+target_compile_definitions(meterly_asio INTERFACE ASIO_HAS_STD_ALIGNED_ALLOC=1)
 target_link_libraries(meterly_asio INTERFACE Threads::Threads)
 # Asio looks for <experimental/coroutine> under clang, which libstdc++ does not have; clang 14 and
 # later support the standard <coroutine> that Asio uses with g++.

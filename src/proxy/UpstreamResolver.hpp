@@ -1,14 +1,8 @@
 #pragma once
 
-// A library header ahead of Asio's: Asio chooses how it allocates aligned memory from what the
-// library has declared by then, and every file must make the same choice (a file that includes
-// Asio first frees with `operator delete` what the others took from `aligned_alloc`).
-// clang-format off
-#include <cstdint>
-// clang-format on
-
 #include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <system_error>
