@@ -45,8 +45,8 @@ public:
     // posted meanwhile), then runs what is ready at the end.
     void advance(core::Seconds span);
 
-    // Moves the wall clock and the uptime to `date` without running anything: a suspend, during
-    // which the timers' own (monotonic) clock stands still.
+    // Moves the wall clock to `date`, and the uptime by as much, without running anything: a
+    // suspend, during which the timers' own (monotonic) clock stands still.
     void jumpTo(core::Date date);
 
     // Sets the wall clock to `date`, as a user or a time daemon does, either way: neither the
