@@ -78,14 +78,23 @@ void SystemdUserBackend::kickstart(const LaunchAgentSpec& spec) {
     require("restart", {"restart", unit});
 }
 
+bool SystemdUserBackend::hasNoUnitFile(const std::string& unit) const {
+    auto shown = systemctl({"show", "--property=LoadState", "--value", unit});
+    return shown.status == 0 && shown.output == "not-found";
+}
+
 void SystemdUserBackend::bootout(const LaunchAgentSpec& spec) {
     std::string unit = SystemdUnitFile::unitName(spec);
     auto disabled = systemctl({"disable", unit});
+    // A disable fails when the manager finds no unit file of that name (the proxy was only ever
+    // run by hand, or its file went away and the manager has reloaded since): nothing can start
+    // such a unit, so there is nothing to disable. Any other failure is the manager's to report.
+    bool disableFailed = disabled.status != 0 && !hasNoUnitFile(unit);
     auto stopped = systemctl({"stop", unit});
     if (stopped.status != 0 && stopped.status != unitNotLoaded) {
         throw LaunchAgentError::systemctlFailed("stop", stopped.status, stopped.output);
     }
-    if (disabled.status != 0) {
+    if (disableFailed) {
         throw LaunchAgentError::systemctlFailed("disable", disabled.status, disabled.output);
     }
 }

@@ -40,8 +40,9 @@ public:
     void bootstrap(const LaunchAgentSpec& spec, const std::filesystem::path& definition) override;
     // daemon-reload, then restart.
     void kickstart(const LaunchAgentSpec& spec) override;
-    // disable, then stop; a unit that is not loaded (exit 5) counts as stopped. The stop runs
-    // even when the disable failed, so that a running agent is never left behind.
+    // disable, then stop; a unit that is not loaded (exit 5) counts as stopped, and one the
+    // manager has no unit file for (LoadState "not-found") as disabled. The stop runs even when
+    // the disable failed, so that a running agent is never left behind.
     void bootout(const LaunchAgentSpec& spec) override;
     // is-enabled, else is-active: the manager has the unit enabled, or it runs.
     bool isLoaded(const LaunchAgentSpec& spec) override;
@@ -49,6 +50,8 @@ public:
 private:
     CommandResult systemctl(const std::vector<std::string>& arguments) const;
     void require(const std::string& verb, const std::vector<std::string>& arguments) const;
+    // The manager answers that it found no unit file for `unit`; false when it cannot be asked.
+    bool hasNoUnitFile(const std::string& unit) const;
 
     std::shared_ptr<ProcessRunner> runner_;
     core::EnvironmentLookup environment_;

@@ -26,6 +26,10 @@ public:
     virtual void cancel(TimerID timer) = 0;
     // The wall clock as this executor sees it (virtual time in tests).
     virtual core::Date now() const = 0;
+    // Seconds on a clock that setting the wall clock does not move and that runs on while the
+    // machine sleeps: only the span between two readings means anything. Ages of what the app has
+    // seen are measured on it, so that a step of the wall clock either way leaves them right.
+    virtual core::Seconds uptime() const = 0;
 };
 
 } // namespace meterly::state

@@ -72,13 +72,29 @@ std::string ProxyDiagnostics::supportSummary(const std::optional<std::string>& a
     lines += "settings: " + settingsPath + "\n";
     lines += "backup: " + (backupExists ? backupPath : std::string("none")) + "\n";
     lines += "agent plist: " + agentPlistPath + "\n";
-    lines += "last request through the proxy: " +
-             (lastTraffic ? internetDateTimeUTC(*lastTraffic) : "none since it started");
+    std::string lastRequest = "none since it started";
+    if (lastTraffic) {
+        // A time that no date can show (the status document is outside input) is unknown.
+        lastRequest = internetDateTimeUTC(*lastTraffic);
+        if (lastRequest.empty()) {
+            lastRequest = "unknown";
+        }
+    }
+    lines += "last request through the proxy: " + lastRequest;
     return lines;
 }
 
 std::string internetDateTimeUTC(core::Date date) {
-    auto seconds = static_cast<std::time_t>(std::floor(date));
+    // An internet date-time has four digits for the year: 0000-01-01T00:00:00Z to
+    // 9999-12-31T23:59:59Z. Checked before the conversion, which is undefined for a value out of
+    // the integer's range (and for one that is not a number, which no comparison lets through).
+    constexpr double earliest = -62'167'219'200.0;
+    constexpr double latest = 253'402'300'799.0;
+    const double whole = std::floor(date);
+    if (!(whole >= earliest && whole <= latest)) {
+        return "";
+    }
+    auto seconds = static_cast<std::time_t>(whole);
     std::tm parts{};
     if (::gmtime_r(&seconds, &parts) == nullptr) {
         return "";

@@ -44,7 +44,8 @@ struct ProxyDiagnostics {
     bool operator==(const ProxyDiagnostics&) const = default;
 };
 
-// "2026-03-01T09:15:00Z": a date as an internet date-time in UTC with whole seconds.
+// "2026-03-01T09:15:00Z": a date as an internet date-time in UTC with whole seconds (fractions
+// cut). Empty for a date that has no such form: not a number, or outside the years 0000 to 9999.
 std::string internetDateTimeUTC(core::Date date);
 
 } // namespace meterly::state

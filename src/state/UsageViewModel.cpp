@@ -61,7 +61,7 @@ UsageViewModel::UsageViewModel(MainExecutor& main, UpdateCheckStore& defaults,
                                std::shared_ptr<const TextFormatter> texts,
                                std::shared_ptr<const history::Calendar> calendar)
     : main_(main), defaults_(defaults), texts_(std::move(texts)), calendar_(std::move(calendar)),
-      now_(main.now(), &changed_), notifications_(std::move(notifications)),
+      now_(main.now(), &changed_), uptime_(main.uptime()), notifications_(std::move(notifications)),
       showsFiveHourRunwayWarning_(storedSwitch(defaults, fiveHourRunwayWarningKey), &changed_),
       showsSevenDayRunwayWarning_(storedSwitch(defaults, sevenDayRunwayWarningKey), &changed_),
       updateState_(std::move(updateState)), notifier_(std::move(notifier)), historyWorker_(main) {}
@@ -105,9 +105,13 @@ void UsageViewModel::handle(const core::UsageSourceEvent& event) {
     pollFailure_.set(std::nullopt);
     proxyRequestsSeen_.set(status.requestsSeen);
     proxyLastRequestAt_.set(status.lastRequestAt);
+    // The newest reading to arrive wins, whatever its capture time: after the wall clock was set
+    // back, a newer reading carries an earlier time.
     if (!status.snapshot || status.snapshot == snapshot()) {
         return;
     }
+    // Both clocks read afresh: the model's own may be up to a tick behind the reading.
+    snapshotArrival_ = Arrival{status.snapshot->age(main_.now()), main_.uptime()};
     snapshot_.set(status.snapshot);
     keepWindowFillCap();
     notifier_->refresh(status.snapshot, main_.now());
@@ -116,6 +120,7 @@ void UsageViewModel::handle(const core::UsageSourceEvent& event) {
 void UsageViewModel::scheduleTick() {
     tickTimer_ = main_.postAfter(tickInterval, [this] {
         tickTimer_.reset();
+        uptime_ = main_.uptime();
         now_.set(main_.now());
         notifier_->tick(now());
         scheduleTick();

@@ -134,6 +134,10 @@ private:
                    std::shared_ptr<const TextFormatter> texts,
                    std::shared_ptr<const history::Calendar> calendar);
     void handle(const core::UsageSourceEvent& event);
+    // The age of the latest snapshot: its age on arrival (by the wall clock, never below 0) plus
+    // the uptime from then to the model's last tick. Wall-clock steps after the arrival, either
+    // way, leave it right; none without a snapshot.
+    std::optional<core::Seconds> snapshotAge() const;
     void scheduleTick();
     void scheduleUpdateCheck();
     void refreshHistory(std::uint64_t generation);
@@ -150,6 +154,8 @@ private:
 
     Observable<std::optional<core::UsageSnapshot>> snapshot_{std::nullopt, &changed_};
     Observable<core::Date> now_;
+    // The executor's uptime when `now_` was read.
+    core::Seconds uptime_;
     Observable<std::optional<std::int64_t>> pollFailure_{std::nullopt, &changed_};
     Observable<std::optional<std::int64_t>> proxyRequestsSeen_{std::nullopt, &changed_};
     Observable<std::optional<core::Date>> proxyLastRequestAt_{std::nullopt, &changed_};
@@ -159,6 +165,13 @@ private:
     Observable<bool> showsSevenDayRunwayWarning_;
     const std::shared_ptr<UpdateChecks> updateState_;
     const std::shared_ptr<UsageNotifier> notifier_;
+
+    // When the stored snapshot arrived: its age by the wall clock then, and the uptime then.
+    struct Arrival {
+        core::Seconds age = 0;
+        core::Seconds uptime = 0;
+    };
+    std::optional<Arrival> snapshotArrival_;
 
     // The implied token cap of the last window-fill estimate, handed to the next one.
     std::optional<WindowFillSeries::CapReading> windowFillCap_;

@@ -1,6 +1,7 @@
 // The values that the views derive from the usage view model, and its texts.
 #include "state/UsageViewModel.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -47,19 +48,26 @@ std::optional<core::LimitWindow> UsageViewModel::menuBarWindow() const {
     return snapshot()->fiveHour ? snapshot()->fiveHour : snapshot()->sevenDay;
 }
 
+std::optional<core::Seconds> UsageViewModel::snapshotAge() const {
+    if (!snapshot() || !snapshotArrival_) {
+        return std::nullopt;
+    }
+    // Measured on the wall clock only up to the arrival: a capture time ahead of the clock
+    // (set back since the capture) counts as 0, and from there the reading ages like any other.
+    return snapshotArrival_->age + std::max(0.0, uptime_ - snapshotArrival_->uptime);
+}
+
 bool UsageViewModel::isIdle() const {
-    return snapshot() && snapshot()->age(now()) >= idleAge;
+    const auto age = snapshotAge();
+    return age && *age >= idleAge;
 }
 
 std::optional<std::string> UsageViewModel::lastActiveText() const {
-    if (!snapshot()) {
+    const auto age = snapshotAge();
+    if (!age || *age < lastActiveMinimum) {
         return std::nullopt;
     }
-    const core::Seconds age = snapshot()->age(now());
-    if (age < lastActiveMinimum) {
-        return std::nullopt;
-    }
-    return compactDuration(age);
+    return compactDuration(*age);
 }
 
 std::optional<RunwayForecast> UsageViewModel::runway(const std::optional<core::LimitWindow>& window,

@@ -17,7 +17,7 @@ MainExecutor::TimerID VirtualTimeExecutor::postAfter(core::Seconds delay, Job jo
     {
         std::lock_guard lock(mutex_);
         id = next_++;
-        const core::Date due = delay > 0 ? now_ + delay : now_;
+        const core::Date due = delay > 0 ? time_ + delay : time_;
         timers_.emplace(std::pair{due, id}, std::move(job));
     }
     posted_.notify_all();
@@ -36,7 +36,12 @@ void VirtualTimeExecutor::cancel(TimerID timer) {
 
 core::Date VirtualTimeExecutor::now() const {
     std::lock_guard lock(mutex_);
-    return now_;
+    return time_ + wallOffset_;
+}
+
+core::Seconds VirtualTimeExecutor::uptime() const {
+    std::lock_guard lock(mutex_);
+    return time_ + uptimeOffset_;
 }
 
 bool VirtualTimeExecutor::runOne() {
@@ -46,7 +51,7 @@ bool VirtualTimeExecutor::runOne() {
         if (!ready_.empty()) {
             job = std::move(ready_.front());
             ready_.pop_front();
-        } else if (!timers_.empty() && timers_.begin()->first.first <= now_) {
+        } else if (!timers_.empty() && timers_.begin()->first.first <= time_) {
             job = std::move(timers_.begin()->second);
             timers_.erase(timers_.begin());
         } else {
@@ -69,17 +74,17 @@ void VirtualTimeExecutor::advance(core::Seconds span) {
     core::Date end = 0;
     {
         std::lock_guard lock(mutex_);
-        end = now_ + span;
+        end = time_ + span;
     }
     runReady();
     while (true) {
         {
             std::lock_guard lock(mutex_);
             if (timers_.empty() || timers_.begin()->first.first > end) {
-                now_ = end;
+                time_ = end;
                 break;
             }
-            now_ = std::max(now_, timers_.begin()->first.first);
+            time_ = std::max(time_, timers_.begin()->first.first);
         }
         runReady();
     }
@@ -88,7 +93,14 @@ void VirtualTimeExecutor::advance(core::Seconds span) {
 
 void VirtualTimeExecutor::jumpTo(core::Date date) {
     std::lock_guard lock(mutex_);
-    now_ = date;
+    const core::Seconds span = date - (time_ + wallOffset_);
+    wallOffset_ += span;
+    uptimeOffset_ += span;
+}
+
+void VirtualTimeExecutor::setWallClock(core::Date date) {
+    std::lock_guard lock(mutex_);
+    wallOffset_ = date - time_;
 }
 
 bool VirtualTimeExecutor::runUntil(const std::function<bool()>& done,
@@ -101,7 +113,7 @@ bool VirtualTimeExecutor::runUntil(const std::function<bool()>& done,
         }
         std::unique_lock lock(mutex_);
         const bool arrived = posted_.wait_until(lock, deadline, [this] {
-            return !ready_.empty() || (!timers_.empty() && timers_.begin()->first.first <= now_);
+            return !ready_.empty() || (!timers_.empty() && timers_.begin()->first.first <= time_);
         });
         if (!arrived) {
             lock.unlock();
@@ -121,7 +133,7 @@ std::optional<core::Date> VirtualTimeExecutor::nextDue() const {
     if (timers_.empty()) {
         return std::nullopt;
     }
-    return timers_.begin()->first.first;
+    return timers_.begin()->first.first + wallOffset_;
 }
 
 } // namespace meterly::state

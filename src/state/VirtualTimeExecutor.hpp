@@ -23,12 +23,14 @@ public:
     // 2027-01-15 08:00:00 UTC, a plain weekday.
     static constexpr core::Date defaultStart = 1'800'000'000;
 
-    explicit VirtualTimeExecutor(core::Date start = defaultStart) : now_(start) {}
+    explicit VirtualTimeExecutor(core::Date start = defaultStart) : time_(start) {}
 
     void post(Job job) override;
     TimerID postAfter(core::Seconds delay, Job job) override;
     void cancel(TimerID timer) override;
     core::Date now() const override;
+    // Starts at the start date and moves with advance() and jumpTo(), not with setWallClock().
+    core::Seconds uptime() const override;
 
     // A clock that reads this executor's time.
     core::Clock clock() const {
@@ -43,8 +45,13 @@ public:
     // posted meanwhile), then runs what is ready at the end.
     void advance(core::Seconds span);
 
-    // Moves time to `date` without running anything (a clock jump, such as after a suspend).
+    // Moves the wall clock to `date`, and the uptime by as much, without running anything: a
+    // suspend, during which the timers' own (monotonic) clock stands still.
     void jumpTo(core::Date date);
+
+    // Sets the wall clock to `date`, as a user or a time daemon does, either way: neither the
+    // uptime nor the timers move.
+    void setWallClock(core::Date date);
 
     // Runs ready jobs and waits (real time, at most `timeout`) for jobs posted from other threads
     // until `done` returns true. Returns done()'s last answer.
@@ -52,7 +59,7 @@ public:
                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
     std::size_t pendingTimers() const;
-    // The due time of the earliest pending timer, or none.
+    // The due time of the earliest pending timer on the wall clock, or none.
     std::optional<core::Date> nextDue() const;
 
 private:
@@ -65,7 +72,10 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable posted_;
-    core::Date now_;
+    // The timers' clock; the wall clock and the uptime are it plus their offsets.
+    core::Date time_;
+    core::Seconds wallOffset_ = 0;
+    core::Seconds uptimeOffset_ = 0;
     TimerID next_ = 1;
     std::deque<Job> ready_;
     // Ordered by due time, then by the order of posting.

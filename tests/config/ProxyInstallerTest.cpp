@@ -6,10 +6,13 @@
 #include "config/SystemdUnitFile.hpp"
 #include "config/SystemdUserBackend.hpp"
 #include "support/FakeExecutable.hpp"
+#include "support/FakeSystemctl.hpp"
 #include "support/LocalHTTPServer.hpp"
+#include "support/SystemdUserManager.hpp"
 #include "support/TempDir.hpp"
 
 #include <gtest/gtest.h>
+#include <iostream>
 
 namespace meterly::config {
 namespace {
@@ -18,6 +21,7 @@ using testing::FakeExecutable;
 using testing::LocalHTTPServer;
 using testing::PortHolder;
 using testing::ReservedPort;
+using testing::SystemdUserManager;
 using testing::TempDir;
 using Texts = std::vector<std::string>;
 using Policy = ClaudeSettingsFile::ConflictPolicy;
@@ -420,6 +424,99 @@ TEST_F(ProxyInstallerTest, TheStandardAndTheBundledInstallation) {
     ASSERT_TRUE(running);
     EXPECT_EQ(std::filesystem::path(*running).filename(), "config_tests");
     EXPECT_EQ(*running, std::filesystem::canonical(*running).string());
+}
+
+// The proxy run by hand, as the README's "By hand" shows: Claude Code's settings point at it, and
+// no unit was ever installed. Against a systemd user manager of the test's own; where none can
+// run, a fake systemctl that answers as systemd does for a unit that has no file.
+class ProxyInstallerByHandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string whyNot;
+        manager = SystemdUserManager::start(home.path(), whyNot);
+        if (!manager) {
+            std::cerr << "[ NOTE     ] no systemd user manager here (" << whyNot
+                      << "); a fake systemctl stands in for it\n";
+            fake = std::make_unique<FakeExecutable>(tools.path(), "systemctl");
+            testing::answerAsForAMissingUnit(*fake, unitPath());
+        }
+        home.write("Silent/meterly", "#!/bin/sh\nexec sleep 600\n");
+        std::filesystem::permissions(home.path() / "Silent/meterly",
+                                     std::filesystem::perms::owner_all);
+        home.write(".claude/settings.json",
+                   "{\"env\": {\"ANTHROPIC_BASE_URL\": \"http://127.0.0.1:8787\"}}\n");
+    }
+
+    ProxyInstaller installer() const {
+        const auto systemctl = manager ? manager->systemctl() : fake->path();
+        return ProxyInstaller::standard(
+            executable(), 8787, home.path(), noVariables(),
+            std::make_shared<SystemdUserBackend>(std::make_shared<PosixProcessRunner>(),
+                                                 noVariables(), systemctl.string()));
+    }
+    std::string executable() const { return (home.path() / "Silent/meterly").string(); }
+    std::filesystem::path unitPath() const {
+        return home.path() / ".config/systemd/user/com.meterly.proxy.service";
+    }
+    std::optional<std::string> baseURL() const {
+        return installer().settings().inspect().existingBaseURL;
+    }
+
+    TempDir home;
+    TempDir tools;
+    std::unique_ptr<SystemdUserManager> manager;
+    std::unique_ptr<FakeExecutable> fake;
+};
+
+TEST_F(ProxyInstallerByHandTest, DisconnectingTakesTheBaseURLOutAndFindsNoAgentToStop) {
+    auto report = installer().uninstall(false, true);
+    EXPECT_EQ(report.settings.change, ClaudeSettingsFile::RemovalResult::Change::removedBaseURL());
+    EXPECT_TRUE(report.agentStopped);
+    EXPECT_FALSE(report.plistRemoved);
+    EXPECT_EQ(baseURL(), std::nullopt);
+
+    // Trying again finds nothing left to do, and says so without failing.
+    auto again = installer().uninstall(false, true);
+    EXPECT_EQ(again.settings.change, ClaudeSettingsFile::RemovalResult::Change::notConfigured());
+    EXPECT_TRUE(again.agentStopped);
+    EXPECT_FALSE(again.plistRemoved);
+    EXPECT_FALSE(std::filesystem::exists(unitPath()));
+}
+
+TEST_F(ProxyInstallerByHandTest, TheTeardownAfterADeletionStopsWhatThereIs) {
+    auto report = installer().teardownAfterDeletion(executable(), 8787,
+                                                    [](const std::string&) { return false; });
+    EXPECT_EQ(report, (ProxyInstaller::SelfTeardownReport{true, false, true}));
+    EXPECT_EQ(baseURL(), std::nullopt);
+}
+
+TEST_F(ProxyInstallerByHandTest, AnInstalledAgentIsStillDisabledAndStopped) {
+    if (!manager) {
+        GTEST_SKIP() << "needs a systemd user manager";
+    }
+    const std::string unit = "com.meterly.proxy.service";
+    const auto wanted = home.path() / ".config/systemd/user/default.target.wants" / unit;
+    for (bool teardown : {false, true}) {
+        auto install = installer();
+        install.agent().writePlist();
+        install.agent().bootstrap();
+        ASSERT_EQ(manager->run({"is-active", unit}), 0) << manager->diagnostics(unit);
+        ASSERT_TRUE(std::filesystem::is_symlink(wanted));
+        if (teardown) {
+            // The unit file goes first; the manager still has the unit loaded and running.
+            auto report = install.teardownAfterDeletion(executable(), 8787,
+                                                        [](const std::string&) { return false; });
+            EXPECT_TRUE(report.plistRemoved);
+            EXPECT_TRUE(report.bootedOut);
+        } else {
+            auto report = install.uninstall(false, true);
+            EXPECT_TRUE(report.agentStopped);
+            EXPECT_TRUE(report.plistRemoved);
+        }
+        EXPECT_NE(manager->run({"is-active", unit}), 0) << teardown;
+        EXPECT_FALSE(std::filesystem::is_symlink(wanted)) << teardown;
+        EXPECT_FALSE(install.agent().isLoaded()) << teardown;
+    }
 }
 
 } // namespace

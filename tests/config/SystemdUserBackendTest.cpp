@@ -119,19 +119,40 @@ TEST_F(SystemdUserBackendTest, ARestartAfterARepairRunsTheRewrittenUnit) {
 }
 
 TEST_F(SystemdUserBackendTest, BootoutDisablesAndStopsAndANotLoadedUnitIsStopped) {
+    // A failed disable is looked into: a unit the manager has no file for (never installed,
+    // the proxy run by hand) has nothing to disable; any other failure is passed on.
+    const std::string unit = "com.meterly.proxy.service";
+    const Texts bothSteps{"--user disable " + unit, "--user stop " + unit};
+    const Texts lookedInto{"--user disable " + unit,
+                           "--user show --property=LoadState --value " + unit,
+                           "--user stop " + unit};
     struct Case {
         int disable;
         int stop;
+        int show;
+        std::string loadState;
         std::optional<std::string> failedVerb;
+        Texts calls;
     };
     const Case cases[] = {
-        {0, 0, std::nullopt}, {0, 5, std::nullopt}, {0, 1, "stop"},
-        {1, 0, "disable"},    {1, 1, "stop"},
+        {0, 0, 0, "loaded", std::nullopt, bothSteps},
+        {0, 5, 0, "loaded", std::nullopt, bothSteps},
+        {0, 1, 0, "loaded", "stop", bothSteps},
+        {1, 0, 0, "loaded", "disable", lookedInto},
+        {1, 1, 0, "loaded", "stop", lookedInto},
+        {1, 5, 0, "not-found", std::nullopt, lookedInto},
+        {1, 0, 0, "not-found", std::nullopt, lookedInto},
+        {1, 1, 0, "not-found", "stop", lookedInto},
+        {1, 5, 0, "masked", "disable", lookedInto},
+        {1, 5, 0, "", "disable", lookedInto},
+        // The manager cannot be asked: the failure stands.
+        {1, 5, 1, "not-found", "disable", lookedInto},
     };
     for (const auto& c : cases) {
         systemctl.clearCalls();
         systemctl.answer("disable", {c.disable});
         systemctl.answer("stop", {c.stop});
+        systemctl.answer("show", {c.show}, c.loadState + "\n");
         std::optional<std::string> failedVerb;
         try {
             manager(spec()).bootout();
@@ -139,10 +160,9 @@ TEST_F(SystemdUserBackendTest, BootoutDisablesAndStopsAndANotLoadedUnitIsStopped
             failedVerb = error.command();
             EXPECT_EQ(error.kind(), LaunchAgentError::Kind::systemctlFailed);
         }
-        EXPECT_EQ(failedVerb, c.failedVerb) << c.disable << " " << c.stop;
+        EXPECT_EQ(failedVerb, c.failedVerb) << c.disable << " " << c.stop << " " << c.loadState;
         // The stop runs whatever the disable did, so a running agent is not left behind.
-        EXPECT_EQ(systemctl.calls(), (Texts{"--user disable com.meterly.proxy.service",
-                                            "--user stop com.meterly.proxy.service"}));
+        EXPECT_EQ(systemctl.calls(), c.calls);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "support/TempDir.hpp"
 
 #include <gtest/gtest.h>
+#include <limits>
 #include <sstream>
 
 namespace meterly::state {
@@ -120,6 +121,40 @@ TEST(ProxyDiagnosticsTest, TheSupportSummaryLineByLine) {
     EXPECT_EQ(ProxyDiagnostics::name(Verdict::agentMissing), "agentMissing");
     EXPECT_EQ(ProxyDiagnostics::name(Verdict::notAnswering), "notAnswering");
     EXPECT_EQ(ProxyDiagnostics::name(Verdict::binaryMissing), "binaryMissing");
+}
+
+TEST(ProxyDiagnosticsTest, ALastRequestTimeThatNoDateCanShowIsUnknown) {
+    // The time comes from the proxy's status document: any number may stand there.
+    const double infinity = std::numeric_limits<double>::infinity();
+    struct Case {
+        double lastTraffic;
+        std::string line;
+    };
+    const Case cases[] = {
+        {1772356500.999, "2026-03-01T09:15:00Z"},
+        {0, "1970-01-01T00:00:00Z"},
+        {-0.5, "1969-12-31T23:59:59Z"},
+        {-1e9, "1938-04-24T22:13:20Z"},
+        {-62167219200, "0000-01-01T00:00:00Z"},
+        {253402300799.9, "9999-12-31T23:59:59Z"},
+        {-62167219200.5, "unknown"},
+        {253402300800, "unknown"},
+        {1e17, "unknown"},
+        {-1e17, "unknown"},
+        {1e300, "unknown"},
+        {-1e300, "unknown"},
+        {std::numeric_limits<double>::max(), "unknown"},
+        {infinity, "unknown"},
+        {-infinity, "unknown"},
+        {std::numeric_limits<double>::quiet_NaN(), "unknown"},
+    };
+    for (const auto& c : cases) {
+        auto d = working();
+        d.lastTraffic = c.lastTraffic;
+        EXPECT_EQ(lines(d.supportSummary("1.0.7")).back(),
+                  "last request through the proxy: " + c.line)
+            << c.lastTraffic;
+    }
 }
 
 // Claude Code's settings and the agent's unit in a temporary home, a fake systemctl, and a probe

@@ -6,6 +6,7 @@
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/ScopedTimeZone.hpp"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -159,6 +160,74 @@ TEST_F(UsageViewModelDerivedTest, AgeIdleAndLiveStatus) {
         EXPECT_EQ(model->lastActiveText(), c.lastActive);
         EXPECT_EQ(liveStatus(*model), c.status);
     }
+}
+
+TEST_F(UsageViewModelDerivedTest, AReadingAgesAlikeWhicheverWayTheWallClockSteps) {
+    // The proxy stamps its readings with the wall clock. Set back an hour after a reading, the
+    // clock puts its capture time in the future: it must still age, and go quiet ten minutes on.
+    // Set forward, the reading must not look an hour old at once.
+    const core::Date start = main.now();
+    struct Case {
+        const char* name;
+        std::function<void()> step;
+        bool asleep; // a suspend moves both clocks: the reading is that much older
+    };
+    const Case cases[] = {
+        {"no step", [] {}, false},
+        {"set back an hour", [&] { main.setWallClock(main.now() - 3600); }, false},
+        {"set forward an hour", [&] { main.setWallClock(main.now() + 3600); }, false},
+        {"set back a day", [&] { main.setWallClock(main.now() - 86400); }, false},
+        {"asleep for an hour", [&] { main.jumpTo(main.now() + 3600); }, true},
+    };
+    double utilization = 0.1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        main.setWallClock(start);
+        main.advance(1);     // the model's clock reads the wall clock on its tick
+        utilization += 0.01; // a reading of its own for each case
+        show(UsageSnapshot{LimitWindow{"allowed", utilization, start + 7200}, std::nullopt,
+                           std::nullopt, std::nullopt, main.now()});
+        main.advance(60);
+        c.step();
+        main.advance(60);
+        EXPECT_EQ(model->lastActiveText(), c.asleep ? "1h" : "2 min");
+        EXPECT_EQ(liveStatus(*model), c.asleep ? LiveStatus::quiet : LiveStatus::live);
+        main.advance(479);
+        EXPECT_EQ(model->isIdle(), c.asleep);
+        main.advance(1);
+        EXPECT_TRUE(model->isIdle());
+        EXPECT_EQ(liveStatus(*model), LiveStatus::quiet);
+    }
+}
+
+TEST_F(UsageViewModelDerivedTest, TheNewestReadingWinsWhateverItsCaptureTime) {
+    const core::Date start = main.now();
+    const LimitWindow window{"allowed", 0.1, start + 7200};
+    show(UsageSnapshot{window, std::nullopt, std::nullopt, std::nullopt, start});
+    main.advance(300);
+
+    // The clock was set back an hour: the next reading was captured "before" the last one.
+    main.setWallClock(start - 3300);
+    main.advance(1);
+    const UsageSnapshot later{LimitWindow{"allowed", 0.3, start + 7200}, std::nullopt, std::nullopt,
+                              std::nullopt, main.now()};
+    const auto refreshes = notifier->refreshes.size();
+    show(later);
+    EXPECT_EQ(model->snapshot(), later);
+    EXPECT_EQ(notifier->refreshes.size(), refreshes + 1);
+    EXPECT_FALSE(model->lastActiveText());
+    main.advance(600);
+    EXPECT_TRUE(model->isIdle());
+
+    // A reading that was captured ahead of the clock when it arrived counts as new then.
+    const UsageSnapshot ahead{LimitWindow{"allowed", 0.4, start + 7200}, std::nullopt, std::nullopt,
+                              std::nullopt, main.now() + 3600};
+    show(ahead);
+    EXPECT_FALSE(model->isIdle());
+    main.advance(599);
+    EXPECT_FALSE(model->isIdle());
+    main.advance(1);
+    EXPECT_TRUE(model->isIdle());
 }
 
 TEST_F(UsageViewModelDerivedTest, APollFailureSilencesEvenAFreshSnapshot) {

@@ -56,8 +56,14 @@ FakeExecutable::FakeExecutable(const std::filesystem::path& folder, std::string_
         "    tail -n +2 \"$queue\" > \"$queue.next\" && mv \"$queue.next\" \"$queue\"\n"
         "  fi\n"
         "fi\n"
-        "if [ -n \"$verb\" ] && [ -f \"$state/$verb.output\" ]; then\n"
-        "  cat \"$state/$verb.output\"\n"
+        "output=\"$state/$verb.output\"\n"
+        "if [ -n \"$verb\" ] && [ -f \"$state/$verb.missing\" ] &&\n"
+        "   [ ! -e \"$(cat \"$state/$verb.missing\")\" ]; then\n"
+        "  status=$(cat \"$state/$verb.missing.status\")\n"
+        "  output=\"$state/$verb.missing.output\"\n"
+        "fi\n"
+        "if [ -n \"$verb\" ] && [ -f \"$output\" ]; then\n"
+        "  cat \"$output\"\n"
         "fi\n"
         "exit \"$status\"\n";
     writeFile(path_, script);
@@ -73,6 +79,14 @@ void FakeExecutable::answer(std::string_view verb, std::vector<int> statuses,
     }
     writeFile(state_ / (std::string(verb) + ".status"), queue);
     writeFile(state_ / (std::string(verb) + ".output"), output);
+}
+
+void FakeExecutable::answerWhileMissing(const std::filesystem::path& path, std::string_view verb,
+                                        int status, std::string_view output) {
+    const std::string base = std::string(verb) + ".missing";
+    writeFile(state_ / base, path.string());
+    writeFile(state_ / (base + ".status"), std::to_string(status) + "\n");
+    writeFile(state_ / (base + ".output"), output);
 }
 
 void FakeExecutable::watch(const std::filesystem::path& path) const {

@@ -21,6 +21,10 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     void answer(std::string_view verb, std::vector<int> statuses, std::string_view output = {});
+    // While nothing exists at `path`, runs of `verb` answer this instead (the queue of answer()
+    // is left as it is).
+    void answerWhileMissing(const std::filesystem::path& path, std::string_view verb, int status,
+                            std::string_view output = {});
 
     // From now on every logged run ends in " [present]" or " [absent]": whether `path` existed
     // when the run began. Shows the order of file and service steps.

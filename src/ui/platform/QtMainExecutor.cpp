@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <limits>
 
 namespace meterly::ui {
@@ -98,6 +99,13 @@ void QtMainExecutor::cancel(TimerID timer) {
 
 core::Date QtMainExecutor::now() const {
     return core::systemNow();
+}
+
+core::Seconds QtMainExecutor::uptime() const {
+    // The boot-time clock: monotonic like the timers' own, and counting a suspend as well.
+    timespec time{};
+    ::clock_gettime(CLOCK_BOOTTIME, &time);
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
 }
 
 } // namespace meterly::ui

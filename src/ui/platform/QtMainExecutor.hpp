@@ -23,6 +23,7 @@ public:
     TimerID postAfter(core::Seconds delay, Job job) override;
     void cancel(TimerID timer) override;
     core::Date now() const override;
+    core::Seconds uptime() const override;
 
 private:
     struct Armed {
