@@ -4,7 +4,6 @@
 #include "config/AppVersion.hpp"
 #include "config/ClaudeSettingsFile.hpp"
 #include "config/PortSelector.hpp"
-#include "config/SystemdUserBackend.hpp"
 #include "history/UsageHistoryStore.hpp"
 #include "proxy/PollingUsageSource.hpp"
 #include "proxy/StatusClient.hpp"
@@ -27,8 +26,6 @@
 #include "ui/setup/SetupView.hpp"
 #include "ui/update/UpdateStateOffer.hpp"
 #include "update/LaunchHealth.hpp"
-#include "update/RelaunchAfterUpdate.hpp"
-#include "update/UpdateInstaller.hpp"
 #include "update/UpdateStateFactory.hpp"
 
 #include <QApplication>
@@ -142,12 +139,8 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     const auto quit = [] {
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     };
-    services.relaunchAfterUpdate = [launch, quit] {
-        update::RelaunchAfterUpdate(
-            update::RelaunchAfterUpdate::proxyAgent(launch.homeDirectory, launch.environment,
-                                                    config::SystemdUserBackend::standard()),
-            launch.bundlePath / update::UpdateInstaller::executableInBundle, quit)
-            .now();
+    services.relaunchAfterUpdate = [relaunch = launch.relaunchAfterUpdate, quit] {
+        relaunch(quit);
     };
     services.quit = quit;
     services.isDirectory = [](const std::string& path) {
