@@ -68,8 +68,12 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     ui::UpdateStateOffer offer(*updates);
 
     state::UsageViewModel usage(main, defaults, centre, fallback, updates);
+    // Once an update has swapped the bundle, this copy leaves the proxy's service to the new one.
+    state::SetupModel::Options setupOptions;
+    setupOptions.bundleReplaced = [&updates] { return updates->bundleReplaced(); };
     state::SetupModel setup(installerWorker, config::ClaudeSettingsFile::standard(home),
-                            state::SetupModel::bundledInstaller(home), true);
+                            state::SetupModel::bundledInstaller(home), true,
+                            std::move(setupOptions));
 
     ui::DesktopActions desktop(desktopWorker, environment, home);
     // The settings window's diagnostics are read on a worker of their own; restarts of the agent
