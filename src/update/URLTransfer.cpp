@@ -166,6 +166,11 @@ long URLTransfer::get(const std::string& url, const Options& options, const Sink
     if (options.certificateFile) {
         curl_easy_setopt(handle, CURLOPT_CAINFO, options.certificateFile->c_str());
     }
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A transfer cancelled while a name is still being looked up leaves the lookup's thread to end
+    // on its own instead of waiting for the name server.
+    curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L);
+#endif
 
     const auto result = Multi(handle, cancellation).perform();
     if (!result || (*result == CURLE_ABORTED_BY_CALLBACK && !context.error)) {
