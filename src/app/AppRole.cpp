@@ -23,7 +23,7 @@ bool AppRole::hasDisplay(const core::EnvironmentLookup& environment) {
 }
 
 int AppRole::run(const Context& context) {
-    const auto& launch = context.launch;
+    AppLaunch launch = context.launch;
     auto lock = InstanceLock::acquire(InstanceLock::path(launch.environment), context.lockWait);
     if (!lock) {
         launch.writeError(alreadyRunningLine);
@@ -37,16 +37,21 @@ int AppRole::run(const Context& context) {
     }
     auto defaults = context.openDefaults();
 
-    const update::UpdateInstaller installer;
-    const auto relaunch = [&] {
+    // The lock is let go before the new copy starts: that copy then never gives up waiting for
+    // this one, however long this one takes to end.
+    launch.relaunchAfterUpdate = [&lock, home = launch.homeDirectory,
+                                  environment = launch.environment, bundle = launch.bundlePath,
+                                  backend = context.serviceBackend](std::function<void()> quit) {
         update::RelaunchAfterUpdate(
-            update::RelaunchAfterUpdate::proxyAgent(launch.homeDirectory, launch.environment,
-                                                    context.serviceBackend),
-            launch.bundlePath / update::UpdateInstaller::executableInBundle, {})
+            update::RelaunchAfterUpdate::proxyAgent(home, environment, backend),
+            bundle / update::UpdateInstaller::executableInBundle, std::move(quit),
+            [&lock] { lock->release(); })
             .now();
     };
-    if (StartupRecovery::run(*defaults, launch.bundlePath, installer, relaunch,
-                             launch.writeError) == StartupRecovery::Outcome::relaunched) {
+    const update::UpdateInstaller installer;
+    if (StartupRecovery::run(
+            *defaults, launch.bundlePath, installer, [&launch] { launch.relaunchAfterUpdate({}); },
+            launch.writeError) == StartupRecovery::Outcome::relaunched) {
         return 0;
     }
     return context.scene(launch, *defaults);

@@ -4,7 +4,6 @@
 #include "config/AppVersion.hpp"
 #include "config/ClaudeSettingsFile.hpp"
 #include "config/PortSelector.hpp"
-#include "config/SystemdUserBackend.hpp"
 #include "history/UsageHistoryStore.hpp"
 #include "proxy/PollingUsageSource.hpp"
 #include "proxy/StatusClient.hpp"
@@ -28,8 +27,6 @@
 #include "ui/tray/TrayHostWatch.hpp"
 #include "ui/update/UpdateStateOffer.hpp"
 #include "update/LaunchHealth.hpp"
-#include "update/RelaunchAfterUpdate.hpp"
-#include "update/UpdateInstaller.hpp"
 #include "update/UpdateStateFactory.hpp"
 
 #include <QApplication>
@@ -73,8 +70,12 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     ui::UpdateStateOffer offer(*updates);
 
     state::UsageViewModel usage(main, defaults, centre, fallback, updates);
+    // Once an update has swapped the bundle, this copy leaves the proxy's service to the new one.
+    state::SetupModel::Options setupOptions;
+    setupOptions.bundleReplaced = [&updates] { return updates->bundleReplaced(); };
     state::SetupModel setup(installerWorker, config::ClaudeSettingsFile::standard(home),
-                            state::SetupModel::bundledInstaller(home), true);
+                            state::SetupModel::bundledInstaller(home), true,
+                            std::move(setupOptions));
 
     ui::DesktopActions desktop(desktopWorker, environment, home);
     // The settings window's diagnostics are read on a worker of their own; restarts of the agent
@@ -144,12 +145,8 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     const auto quit = [] {
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     };
-    services.relaunchAfterUpdate = [launch, quit] {
-        update::RelaunchAfterUpdate(
-            update::RelaunchAfterUpdate::proxyAgent(launch.homeDirectory, launch.environment,
-                                                    config::SystemdUserBackend::standard()),
-            launch.bundlePath / update::UpdateInstaller::executableInBundle, quit)
-            .now();
+    services.relaunchAfterUpdate = [relaunch = launch.relaunchAfterUpdate, quit] {
+        relaunch(quit);
     };
     services.quit = quit;
     services.isDirectory = [](const std::string& path) {

@@ -21,6 +21,9 @@ struct AppLaunch {
     // The application bundle around it; empty outside one.
     std::filesystem::path bundlePath;
     std::function<void(std::string_view)> writeError;
+    // After an update: restarts the proxy agent, lets go of the instance lock, starts the bundle's
+    // executable again and asks the app to quit through the function given.
+    std::function<void(std::function<void()> quit)> relaunchAfterUpdate;
 };
 
 // The tray application's scene: the view model, the setup model, the tray icon and the windows,

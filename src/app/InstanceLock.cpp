@@ -53,8 +53,12 @@ std::optional<InstanceLock> InstanceLock::acquire(const std::filesystem::path& f
 }
 
 InstanceLock::~InstanceLock() {
+    release();
+}
+
+void InstanceLock::release() {
     if (fd_ >= 0) {
-        ::close(fd_);
+        ::close(std::exchange(fd_, -1));
     }
 }
 

@@ -32,6 +32,10 @@ public:
 
     bool holdsLock() const { return fd_ >= 0; }
 
+    // Lets go of the lock before the process ends: a copy that hands over to its successor (the
+    // relaunch after an update) does so first, so that the successor never waits on its end.
+    void release();
+
 private:
     explicit InstanceLock(int fd) : fd_(fd) {}
     int fd_ = -1;

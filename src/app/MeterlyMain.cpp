@@ -58,6 +58,8 @@ int MeterlyMain::main(std::span<const std::string> arguments) {
                     .executablePath = executable,
                     .bundlePath = AppRole::bundleOf(executable),
                     .writeError = writeToStandardError,
+                    // The app role fills it in once it holds the instance lock.
+                    .relaunchAfterUpdate = {},
                 },
             .openDefaults =
                 [environment, home = homeDirectory(environment)] {

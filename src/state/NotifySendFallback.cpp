@@ -77,7 +77,8 @@ NotifySendFallback::~NotifySendFallback() {
 
 std::vector<std::string> NotifySendFallback::arguments(const std::string& title,
                                                        const std::string& body) {
-    return {"--app-name=Meterly", "--", "Meterly", title + "\n" + body};
+    return {"--app-name=Meterly", "--hint=string:sound-name:message-new-instant", "--", "Meterly",
+            title + "\n" + body};
 }
 
 void NotifySendFallback::show(const std::string& title, const std::string& body) {

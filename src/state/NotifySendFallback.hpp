@@ -16,8 +16,10 @@
 namespace meterly::state {
 
 // Shows a notification by running
-//   notify-send --app-name=Meterly -- Meterly "<title>\n<body>"
-// as a child process: an argument vector, no shell, standard streams on /dev/null, in a process
+//   notify-send --app-name=Meterly --hint=string:sound-name:message-new-instant
+//       -- Meterly "<title>\n<body>"
+// as a child process (the hint asks for the desktop's new-message sound; servers without sounds
+// ignore it): an argument vector, no shell, standard streams on /dev/null, in a process
 // group of its own. The notification's title line is the product name; the alert's title and body
 // follow in the message. A thread of the fallback's own starts each child, reaps it, and kills
 // (with its group) one still running after the time limit, so no child is left behind and none

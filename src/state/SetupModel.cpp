@@ -5,6 +5,8 @@
 #include "config/PortSelector.hpp"
 #include "config/SelfCheck.hpp"
 
+#include <iostream>
+
 namespace meterly::state {
 
 using config::ClaudeSettingsFile;
@@ -15,6 +17,8 @@ using config::ProxyInstaller;
 namespace {
 
 using Policy = ClaudeSettingsFile::ConflictPolicy;
+
+constexpr std::string_view repairFailed = "meterly: could not repair the proxy's service: ";
 
 // The loopback port of the base URL the settings name, if they name one with a port.
 std::optional<std::uint16_t> loopbackPort(const ClaudeSettingsFile::Inspection& found) {
@@ -58,6 +62,9 @@ SetupModel::SetupModel(BlockingWorker& worker, ClaudeSettingsFile settings,
     }
     if (!options_.fileExists) {
         options_.fileExists = config::SelfCheck::fileExistsOnDisk;
+    }
+    if (!options_.log) {
+        options_.log = [](const std::string& line) { std::cerr << (line + "\n") << std::flush; };
     }
 }
 
@@ -186,11 +193,13 @@ void SetupModel::installFailed(Operation operation, std::exception_ptr error) {
             try {
                 adoptable = canAdopt(settings_.inspect());
             } catch (...) {
+                // Unreadable now: reusing the value is not offered.
             }
             state_.set(State::conflict(failure.existing(), adoptable));
             return;
         }
     } catch (...) {
+        // Any other error: shown as a failure below.
     }
     fail(operation, describeError(error));
 }
@@ -234,6 +243,14 @@ void SetupModel::disconnect() {
 }
 
 void SetupModel::repairInstallation(std::uint16_t port, std::function<void()> finished) {
+    // After an update's swap this process's own executable is the kept copy: a repair would point
+    // the agent at the old version and cut the proxy's connections for nothing.
+    if (options_.bundleReplaced && options_.bundleReplaced()) {
+        if (finished) {
+            finished();
+        }
+        return;
+    }
     if (repairing_) {
         // An automatic repair while one runs is dropped; one the user asked for waits its turn.
         if (finished) {
@@ -247,44 +264,59 @@ void SetupModel::repairInstallation(std::uint16_t port, std::function<void()> fi
 void SetupModel::startRepair(Repair repair) {
     repairing_ = true;
     const bool userAsked = static_cast<bool>(repair.finished);
-    // The drifted path the repair looked at (whether or not it rewrote anything).
+    struct Result {
+        // The drifted path now repaired: later automatic repairs leave it alone.
+        std::optional<std::string> repairedPath;
+        // What went wrong, for the log.
+        std::optional<std::string> problem;
+    };
     worker_.run(
         [makeInstaller = makeInstaller_, fileExists = options_.fileExists,
          done = userAsked ? std::set<std::string>() : repairedPaths_,
-         port = repair.port]() -> std::optional<std::string> {
+         port = repair.port]() -> Result {
             auto installer = makeInstaller(port);
             if (!installer) {
-                return std::nullopt;
+                return {};
             }
             auto drift = installer->executableDrift(fileExists);
             if (!drift || done.contains(drift->installedPath)) {
-                return std::nullopt;
+                return {};
             }
             const auto& own = installer->agent().spec().programArguments;
             if (own.empty() || !fileExists(own.front())) {
-                return std::nullopt;
+                return {};
             }
             try {
                 installer->agent().writePlist();
             } catch (...) {
-                // Restarting over a definition that could not be written would only cut the
-                // running proxy's connections.
-                return drift->installedPath;
+                // Not restarted: over a definition that could not be written that would only cut
+                // the running proxy's connections.
+                return {std::nullopt,
+                        std::string(repairFailed) + describeError(std::current_exception())};
             }
             try {
                 installer->agent().kickstart();
             } catch (...) {
+                return {drift->installedPath,
+                        "meterly: the proxy's service was repaired but did not restart: " +
+                            describeError(std::current_exception())};
             }
-            return drift->installedPath;
+            return {drift->installedPath, std::nullopt};
         },
-        [this, alive = alive_,
-         finished = std::move(repair.finished)](Outcome<std::optional<std::string>> outcome) {
+        [this, alive = alive_, finished = std::move(repair.finished)](Outcome<Result> outcome) {
             if (!*alive) {
                 return;
             }
             repairing_ = false;
-            if (outcome.ok() && outcome.get()) {
-                repairedPaths_.insert(*outcome.get());
+            if (!outcome.ok()) {
+                options_.log(std::string(repairFailed) + describeError(outcome.error()));
+            } else {
+                if (outcome.get().repairedPath) {
+                    repairedPaths_.insert(*outcome.get().repairedPath);
+                }
+                if (outcome.get().problem) {
+                    options_.log(*outcome.get().problem);
+                }
             }
             if (!waitingRepairs_.empty()) {
                 auto next = std::move(waitingRepairs_.front());

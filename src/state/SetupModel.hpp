@@ -75,11 +75,17 @@ public:
         std::function<std::optional<config::ProxyHealthProbe>(std::uint16_t port)> installProbe;
         // The existence test of the repair.
         FileExists fileExists;
+        // Whether an update has replaced (or is replacing) the bundle this process runs from:
+        // its own executable then names the kept copy, so no repair is made (the relaunched copy
+        // makes it). None: never.
+        std::function<bool()> bundleReplaced;
+        // Where a repair that failed is reported; standard error when none.
+        std::function<void(const std::string& line)> log;
     };
 
     static constexpr const char* installWithoutBundleMessage =
-        "Meterly could not locate its own application bundle. Move Meterly.app to your "
-        "Applications folder and try again.";
+        "Meterly could not locate its own application bundle. Run scripts/run to install "
+        "Meterly.app in ~/.local/share/meterly/ and try again.";
     static constexpr const char* disconnectWithoutBundleMessage =
         "Meterly could not locate its own application bundle. Run scripts/uninstall.sh to "
         "disconnect manually.";
@@ -115,8 +121,9 @@ public:
     // install with the same choice); a failed reading of the settings is followed by a set-up.
     void retry();
     // Rewrites and restarts the agent when its executable has moved or vanished and this
-    // application's own executable exists. One repair at a time; each drifted path is repaired
-    // once. Nothing of the outcome reaches the state.
+    // application's own executable exists, unless an update has replaced this process's bundle.
+    // One repair at a time; each drifted path is repaired once (a repair whose rewrite failed is
+    // logged and tried again at the next refresh). Nothing of the outcome reaches the state.
     //
     // A repair the user asks for passes `finished`: it is repaired even when the same path was
     // repaired before, waits for a repair already running, and `finished` runs on the main

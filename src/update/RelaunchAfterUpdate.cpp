@@ -14,9 +14,10 @@ namespace meterly::update {
 
 RelaunchAfterUpdate::RelaunchAfterUpdate(config::LaunchAgentManager agent,
                                          std::filesystem::path executable,
-                                         std::function<void()> terminate)
+                                         std::function<void()> terminate,
+                                         std::function<void()> handOver)
     : agent_(std::move(agent)), executable_(std::move(executable)),
-      terminate_(std::move(terminate)) {}
+      terminate_(std::move(terminate)), handOver_(std::move(handOver)) {}
 
 config::LaunchAgentManager
 RelaunchAfterUpdate::proxyAgent(const std::filesystem::path& home,
@@ -30,6 +31,9 @@ RelaunchAfterUpdate::proxyAgent(const std::filesystem::path& home,
 
 void RelaunchAfterUpdate::now() const {
     restartProxyAgent();
+    if (handOver_) {
+        handOver_();
+    }
     launchDetached(command(executable_));
     if (terminate_) {
         terminate_();

@@ -13,14 +13,16 @@ namespace meterly::update {
 
 // After the bundle was swapped (an installed update, or the previous version put back), the proxy
 // agent and the app itself still run the old code. This restarts the agent when it is loaded,
-// starts a detached shell that starts the bundle's executable again a second later, and asks the
-// app to quit. Errors at each step are swallowed: the app quits in every case.
+// hands over (the app lets go of its instance lock), starts a detached shell that starts the
+// bundle's executable again a second later, and asks the app to quit. Errors at each step are
+// swallowed: the app quits in every case.
 class RelaunchAfterUpdate {
 public:
     // `agent` drives the proxy's unit; `executable` is what the relaunch starts; `terminate` asks
-    // the app to quit.
+    // the app to quit; `handOver` runs just before the new copy is started, so that the new copy
+    // finds nothing of this one in its way however long this one takes to end.
     RelaunchAfterUpdate(config::LaunchAgentManager agent, std::filesystem::path executable,
-                        std::function<void()> terminate);
+                        std::function<void()> terminate, std::function<void()> handOver = {});
 
     // The manager of the proxy agent of the installation that `environment` selects; only its
     // label matters (the unit file on disk is not rewritten).
@@ -45,6 +47,7 @@ private:
     config::LaunchAgentManager agent_;
     std::filesystem::path executable_;
     std::function<void()> terminate_;
+    std::function<void()> handOver_;
 };
 
 } // namespace meterly::update

@@ -18,6 +18,10 @@ RemoteUpdateChecker::RemoteUpdateChecker(state::MainExecutor& main, std::string 
     options_.maxBytes = UpdateInfo::maxDocumentSize;
 }
 
+RemoteUpdateChecker::~RemoteUpdateChecker() {
+    cancellation_.cancel();
+}
+
 void RemoteUpdateChecker::fetchLatest(Done done) {
     worker_.run([this] { return fetchLatestNow(); }, std::move(done));
 }
@@ -26,9 +30,10 @@ UpdateInfo RemoteUpdateChecker::fetchLatestNow() const {
     std::string body;
     long status = 0;
     try {
-        status = URLTransfer::get(url_, options_, [&body](const char* data, std::size_t size) {
-            body.append(data, size);
-        });
+        status = URLTransfer::get(
+            url_, options_,
+            [&body](const char* data, std::size_t size) { body.append(data, size); }, {},
+            &cancellation_);
     } catch (const TransferError& error) {
         if (error.kind() == TransferError::Kind::tooLarge) {
             throw UpdateCheckError();

@@ -21,6 +21,11 @@ public:
 
     // `options.idleTimeout` is the request's time-out; its byte cap is set to the feed's.
     RemoteUpdateChecker(state::MainExecutor& main, std::string url, URLTransfer::Options options);
+    // Stops a request that is running without waiting for the server; no result is delivered
+    // after it.
+    ~RemoteUpdateChecker() override;
+    RemoteUpdateChecker(const RemoteUpdateChecker&) = delete;
+    RemoteUpdateChecker& operator=(const RemoteUpdateChecker&) = delete;
 
     const std::string& url() const { return url_; }
 
@@ -32,6 +37,10 @@ public:
 private:
     std::string url_;
     URLTransfer::Options options_;
+    // Cancelled on destruction, so that the worker is not held by the network.
+    mutable TransferCancellation cancellation_;
+    // Declared last, so destroyed first: destruction waits for the job that is running, which the
+    // cancellation has ended by then.
     state::BlockingWorker worker_;
 };
 

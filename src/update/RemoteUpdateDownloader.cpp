@@ -87,6 +87,10 @@ RemoteUpdateDownloader::RemoteUpdateDownloader(state::MainExecutor& main,
     }
 }
 
+RemoteUpdateDownloader::~RemoteUpdateDownloader() {
+    cancellation_.cancel();
+}
+
 std::string RemoteUpdateDownloader::filename(std::string_view version) {
     std::string kept;
     for (char c : version) {
@@ -144,7 +148,8 @@ std::filesystem::path RemoteUpdateDownloader::downloadNow(const UpdateInfo& info
                 report(std::min(1.0, static_cast<double>(received) /
                                          static_cast<double>(expectedTotal)));
             }
-        });
+        },
+        &cancellation_);
     if (status != 200) {
         throw UpdateDownloadError(UpdateDownloadError::Kind::unreachable);
     }

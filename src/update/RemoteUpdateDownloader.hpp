@@ -22,6 +22,11 @@ public:
     // at most maxImageSize (and maxImageSize when it is 0).
     RemoteUpdateDownloader(state::MainExecutor& main, std::filesystem::path directory,
                            URLTransfer::Options options);
+    // Stops a download that is running (its partial file is removed) and returns without waiting
+    // for the server; no result is delivered after it.
+    ~RemoteUpdateDownloader() override;
+    RemoteUpdateDownloader(const RemoteUpdateDownloader&) = delete;
+    RemoteUpdateDownloader& operator=(const RemoteUpdateDownloader&) = delete;
 
     const std::filesystem::path& directory() const { return directory_; }
 
@@ -36,6 +41,10 @@ public:
 private:
     std::filesystem::path directory_;
     URLTransfer::Options options_;
+    // Cancelled on destruction, so that the worker is not held by the network.
+    mutable TransferCancellation cancellation_;
+    // Declared last, so destroyed first: destruction waits for the job that is running, which the
+    // cancellation has ended by then.
     state::BlockingWorker worker_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "core/Environment.hpp"
 #include "core/Time.hpp"
+#include "update/TransferCancellation.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -12,10 +13,10 @@
 namespace meterly::update {
 
 // A transfer that did not complete: the connection failed, stalled, was redirected somewhere other
-// than http or https, or brought more bytes than allowed. The text says which.
+// than http or https, brought more bytes than allowed, or was cancelled. The text says which.
 class TransferError : public std::runtime_error {
 public:
-    enum class Kind { transport, tooLarge };
+    enum class Kind { transport, tooLarge, cancelled };
 
     TransferError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}
@@ -28,7 +29,8 @@ private:
 
 // One blocking HTTP GET through libcurl: http and https only (redirects included, up to 10),
 // proxies from the environment except for loopback hosts, and an idle time-out rather than a
-// total one, so that a slow but flowing transfer goes on while a stalled one ends.
+// total one, so that a slow but flowing transfer goes on while a stalled one ends. A cancellation
+// ends it within moments from any thread, whatever the server does meanwhile.
 class URLTransfer {
 public:
     struct Options {
@@ -45,9 +47,12 @@ public:
     // Bytes received so far and the expected total (0 when the server gives none).
     using Progress = std::function<void(std::uint64_t received, std::uint64_t expected)>;
 
-    // Returns the final response's status once its whole body has reached `sink`.
+    static constexpr const char* cancelledMessage = "The transfer was cancelled.";
+
+    // Returns the final response's status once its whole body has reached `sink`. `cancellation`
+    // (which outlives the call), once cancelled, ends the transfer with Kind::cancelled.
     static long get(const std::string& url, const Options& options, const Sink& sink,
-                    const Progress& progress = {});
+                    const Progress& progress = {}, TransferCancellation* cancellation = nullptr);
 
     // The options the app uses: the idle time-out and cap given, SSL_CERT_FILE from `environment`.
     static Options options(core::Seconds idleTimeout, std::uint64_t maxBytes,

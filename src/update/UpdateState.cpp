@@ -216,7 +216,9 @@ void UpdateState::retryDownload(Done done) {
 }
 
 void UpdateState::install(Done done) {
-    if (download_->kind() != DownloadState::Kind::ready || !readyInfo_) {
+    // A check since the download may have found the app up to date, or another release.
+    if (download_->kind() != DownloadState::Kind::ready || !readyInfo_ ||
+        status_->offered() != readyInfo_) {
         finish(done);
         return;
     }
@@ -226,6 +228,7 @@ void UpdateState::install(Done done) {
         return;
     }
     const auto image = download_->image();
+    bundleReplaced_ = true;
     download_.set(DownloadState::installing());
     installWorker_.run(
         [installer = installer_, image, bundle = *bundlePath_, bundleID = *bundleID_,
@@ -235,6 +238,8 @@ void UpdateState::install(Done done) {
             if (alive.expired()) {
                 return;
             }
+            installedOnce_ = installedOnce_ || outcome.ok();
+            bundleReplaced_ = installedOnce_;
             download_.set(outcome.ok() ? DownloadState::installed()
                                        : DownloadState::failed(describe(outcome.error())));
             finish(done);
@@ -258,6 +263,7 @@ std::string UpdateState::describe(std::exception_ptr error) {
     } catch (const std::exception& failure) {
         return failure.what();
     } catch (...) {
+        // Not an error of a known kind: it has no text of its own to show.
     }
     return "Something went wrong.";
 }

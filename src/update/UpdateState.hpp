@@ -89,8 +89,15 @@ public:
     void updateNow(Done done = {});
     // Starts over from idle (not while an installation runs); does not install.
     void retryDownload(Done done = {});
-    // Installs the image that is ready, as the release its download began with.
+    // Installs the image that is ready, as the release its download began with, while the status
+    // still offers that release; otherwise does nothing.
     void install(Done done = {});
+
+    // Whether an installation has begun to replace the bundle this process runs from: true from
+    // the start of one, for good once one has succeeded, false again after one that failed (the
+    // installer then leaves the bundle as it was). This process's own executable path names the
+    // kept copy from then on.
+    bool bundleReplaced() const { return bundleReplaced_; }
 
     // The message the banner shows for a failed download or installation.
     static std::string describe(std::exception_ptr error);
@@ -123,6 +130,8 @@ private:
     std::uint64_t downloadGeneration_ = 0;
     // The release that the image now ready was downloaded for.
     std::optional<UpdateInfo> readyInfo_;
+    bool bundleReplaced_ = false;
+    bool installedOnce_ = false;
 
     // Tells callbacks that arrive after destruction that the state is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

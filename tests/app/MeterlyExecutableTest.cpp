@@ -3,6 +3,7 @@
 #include "app/InstanceLock.hpp"
 #include "support/ChildProcess.hpp"
 #include "support/FakeExecutable.hpp"
+#include "support/FakeNotifySend.hpp"
 #include "support/HTTPTestMessages.hpp"
 #include "support/TempDir.hpp"
 #include "support/TestImage.hpp"
@@ -113,6 +114,30 @@ protected:
             return std::nullopt;
         }
         return port;
+    }
+
+    // Waits (real time, at most `limit`) until the launch counter in the preferences reads `value`.
+    bool waitForLaunchCounter(std::int64_t value, std::chrono::seconds limit) const {
+        const auto counter = [&]() -> std::optional<std::int64_t> {
+            const auto file = home_.path() / ".config/meterly/defaults.json";
+            if (!std::filesystem::exists(file)) {
+                return std::nullopt;
+            }
+            const auto document = nlohmann::json::parse(home_.read(file), nullptr, false);
+            const auto found = document.find("meterly.launch.incomplete");
+            if (document.is_discarded() || found == document.end() || !found->is_number_integer()) {
+                return std::nullopt;
+            }
+            return found->get<std::int64_t>();
+        };
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (counter() != value) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
     }
 
     TempDir home_;
@@ -271,22 +296,49 @@ TEST_F(MeterlyExecutableTest, ALaunchThatReachesTheEventLoopClearsTheCounter) {
     // app runs, cleared, even on a platform with no tray at all.
     home_.write(".config/meterly/defaults.json", R"({"meterly.launch.incomplete": 2})");
     auto app = start({"--port", "9"}, {"QT_QPA_PLATFORM=offscreen"});
-    const auto counter = [&]() -> std::optional<std::int64_t> {
-        const auto document =
-            nlohmann::json::parse(home_.read(".config/meterly/defaults.json"), nullptr, false);
-        const auto found = document.find("meterly.launch.incomplete");
-        if (document.is_discarded() || found == document.end() || !found->is_number_integer()) {
-            return std::nullopt;
-        }
-        return found->get<std::int64_t>();
-    };
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (counter() != 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_EQ(counter(), 0);
+    EXPECT_TRUE(waitForLaunchCounter(0, 20s));
     app->kill(SIGTERM);
     app->wait();
+}
+
+TEST_F(MeterlyExecutableTest, TheCopyRelaunchedAfterAnUpdateStartsWhileTheOldOneIsSlowToEnd) {
+    // The installed bundle's executable notes its process id and runs this build.
+    const auto bundle = home_.path() / "Applications/Meterly.app";
+    const auto pidFile = home_.path() / "relaunched.pid";
+    writeBundle(bundle, "app.meterly", "1.1",
+                "#!/bin/sh\necho $$ > '" + pidFile.string() + ".tmp'\nmv '" + pidFile.string() +
+                    ".tmp' '" + pidFile.string() + "'\nexec '" METERLY_EXECUTABLE "' --port 9\n");
+    // The proxy's unit is not installed: only the app comes back.
+    TempDir tools;
+    FakeExecutable systemctl(tools.path(), "systemctl");
+    systemctl.answer("is-enabled", {1});
+    const std::vector<std::string> environment = {
+        "HOME=" + home_.path().string(),
+        "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
+        "XDG_RUNTIME_DIR=" + runtime_.path().string(),
+        "PATH=" + tools.path().string() + ":/usr/bin:/bin",
+        "ASAN_OPTIONS=detect_leaks=0",
+        "QT_QPA_PLATFORM=offscreen",
+    };
+    // The old copy hands over, then does not end until it is killed.
+    ChildProcess old({METERLY_OLD_COPY, bundle.string()}, environment);
+
+    // The new copy reaches its event loop all the same (its launch counter goes back to 0).
+    const bool started = waitForLaunchCounter(0, 60s);
+    if (std::filesystem::exists(pidFile)) {
+        const int pid = std::stoi(home_.read(pidFile));
+        ::kill(pid, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (!processGone(pid) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(50ms);
+        }
+        if (!processGone(pid)) {
+            ::kill(pid, SIGKILL);
+        }
+    }
+    EXPECT_TRUE(started) << "the relaunched copy gave up while the old one was ending";
+    old.kill(SIGTERM);
+    old.wait();
 }
 
 } // namespace

@@ -40,10 +40,14 @@ TEST(NotifySendFallbackTest, RunsNotifySendWithAnArgumentVectorAndReapsIt) {
     ASSERT_EQ(runs.size(), 2u);
     std::vector<std::vector<std::string>> arguments{runs[0].arguments, runs[1].arguments};
     std::sort(arguments.begin(), arguments.end());
-    EXPECT_EQ(arguments[0], (std::vector<std::string>{"--app-name=Meterly", "--", "Meterly",
-                                                      "-title\n" + awkward}));
-    EXPECT_EQ(arguments[1], (std::vector<std::string>{"--app-name=Meterly", "--", "Meterly",
-                                                      "25% limit remaining\nLimit running low"}));
+    EXPECT_EQ(arguments[0],
+              (std::vector<std::string>{"--app-name=Meterly",
+                                        "--hint=string:sound-name:message-new-instant", "--",
+                                        "Meterly", "-title\n" + awkward}));
+    EXPECT_EQ(arguments[1],
+              (std::vector<std::string>{"--app-name=Meterly",
+                                        "--hint=string:sound-name:message-new-instant", "--",
+                                        "Meterly", "25% limit remaining\nLimit running low"}));
     for (const auto& run : runs) {
         EXPECT_TRUE(processGone(run.pid)) << "child " << run.pid << " left as a zombie";
     }

@@ -103,6 +103,8 @@ protected:
     // by default); nothing waits for real time.
     std::unique_ptr<SetupModel> makeModel(SetupModel::MakeInstaller make = {}) {
         SetupModel::Options options;
+        options.bundleReplaced = [this] { return bundleReplaced; };
+        options.log = [this](const std::string& line) { logged.push_back(line); };
         options.scanFrom = scanFrom;
         options.portProbe = [this](std::uint16_t port) { return port == proxy.port(); };
         options.installProbe = [this](std::uint16_t) {
@@ -134,6 +136,8 @@ protected:
     }};
     std::uint16_t answeringPort = 0;
     std::uint16_t scanFrom = 0;
+    bool bundleReplaced = false;
+    Texts logged;
     VirtualTimeExecutor main;
     BlockingWorker worker{main};
 };
@@ -307,7 +311,11 @@ TEST_F(SetupModelTest, FailuresShowTheirSentence) {
     };
     const Case cases[] = {
         {"no bundle, install", false, false, 0,
-         [] { return std::string(SetupModel::installWithoutBundleMessage); }},
+         [] {
+             return std::string("Meterly could not locate its own application bundle. Run "
+                                "scripts/run to install Meterly.app in ~/.local/share/meterly/ "
+                                "and try again.");
+         }},
         {"no bundle, disconnect", false, true, 0,
          [] { return std::string(SetupModel::disconnectWithoutBundleMessage); }},
         {"proxy never answers", true, false, silent.port(),
@@ -366,7 +374,8 @@ TEST_F(SetupModelTest, AMovedAgentIsRepairedOnceAndOnlyRestartedAfterAGoodWrite)
     settle();
     EXPECT_TRUE(systemctl.calls().empty());
 
-    // A vanished executable whose definition cannot be rewritten is not restarted, then or later.
+    // A vanished executable whose definition cannot be rewritten is not restarted; each refresh
+    // tries again, and once the definition can be written it is repaired.
     const std::string gone = (home.path() / "Gone/meterly").string();
     installer(8787, gone).agent().writePlist();
     backend->failRender = true;
@@ -375,7 +384,33 @@ TEST_F(SetupModelTest, AMovedAgentIsRepairedOnceAndOnlyRestartedAfterAGoodWrite)
         settle();
     }
     EXPECT_TRUE(systemctl.calls().empty());
+    EXPECT_EQ(installer(8787, ownExecutable()).agent().installedProgramArguments()->front(), gone);
     EXPECT_EQ(model->state(), State::configured(8787));
+    EXPECT_EQ(logged, Texts(3, "meterly: could not repair the proxy's service: the unit cannot "
+                               "be written"));
+    backend->failRender = false;
+    model->refresh();
+    settle();
+    EXPECT_EQ(systemctl.calls(), (Texts{"--user daemon-reload", "--user restart " + unit}));
+    EXPECT_EQ(installer(8787, ownExecutable()).agent().installedProgramArguments()->front(),
+              ownExecutable());
+}
+
+TEST_F(SetupModelTest, NoRepairOnceAnUpdateHasReplacedTheBundle) {
+    // This process's own executable now names the kept copy; the agent runs the installed app.
+    installer(8787, otherExecutable()).agent().writePlist();
+    writeBaseURL("http://127.0.0.1:8787");
+    bundleReplaced = true;
+    auto model = makeModel();
+    model->refresh();
+    int finished = 0;
+    model->repairInstallation(8787, [&finished] { ++finished; });
+    settle();
+    EXPECT_EQ(model->state(), State::configured(8787));
+    EXPECT_EQ(finished, 1) << "a repair the user asked for still says it has ended";
+    EXPECT_TRUE(systemctl.calls().empty());
+    EXPECT_EQ(installer(8787, ownExecutable()).agent().installedProgramArguments()->front(),
+              otherExecutable());
 }
 
 TEST_F(SetupModelTest, NoRepairWithoutThisAppsExecutable) {

@@ -45,7 +45,8 @@ std::vector<ReceivedNotification> FakeNotificationServer::notifications() const 
         const auto call = nlohmann::json::parse(line);
         result.push_back(ReceivedNotification{
             call.at("app_name"), call.at("replaces_id"), call.at("app_icon"), call.at("summary"),
-            call.at("body"), call.at("actions"), call.at("hints"), call.at("expire_timeout")});
+            call.at("body"), call.at("actions"),
+            call.at("hints").get<std::map<std::string, std::string>>(), call.at("expire_timeout")});
     }
     return result;
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +20,8 @@ struct ReceivedNotification {
     std::string summary;
     std::string body;
     std::vector<std::string> actions;
-    std::vector<std::string> hintNames;
+    // Each hint by name, its value as text.
+    std::map<std::string, std::string> hints;
     std::int32_t expireTimeout = 0;
 };
 

@@ -32,7 +32,7 @@ class Server(dbus.service.Object):
             "summary": str(summary),
             "body": str(body),
             "actions": [str(a) for a in actions],
-            "hints": sorted(str(k) for k in hints.keys()),
+            "hints": {str(k): str(v) for k, v in hints.items()},
             "expire_timeout": int(timeout),
         }
         with open(self.record, "a", encoding="utf-8") as out:

@@ -1,12 +1,14 @@
 #include "update/RemoteUpdateChecker.hpp"
 
 #include "state/VirtualTimeExecutor.hpp"
+#include "support/HeldReply.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/LocalTLSServer.hpp"
 #include "update/UpdateCheckError.hpp"
 
 #include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace meterly::update {
 namespace {
@@ -131,6 +133,29 @@ TEST_F(RemoteUpdateCheckerTest, TransportFailuresPassUnchanged) {
         EXPECT_EQ(error.kind(), TransferError::Kind::transport);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(8));
+}
+
+TEST_F(RemoteUpdateCheckerTest, DestroyingTheCheckerStopsARequestThatStalls) {
+    using namespace std::chrono_literals;
+    // The server takes the request and holds it for up to a minute before it answers; the
+    // request's own time-out is longer still.
+    testing::HeldReply stall(60s);
+    LocalHTTPServer server([&stall](const std::string&) {
+        stall.hold();
+        return LocalHTTPServer::reply("HTTP/1.1 200 OK", feed);
+    });
+    URLTransfer::Options options;
+    options.idleTimeout = 120;
+    auto remote = std::make_unique<RemoteUpdateChecker>(executor, local(server.port()), options);
+    bool finished = false;
+    remote->fetchLatest([&finished](const state::Outcome<UpdateInfo>&) { finished = true; });
+    ASSERT_TRUE(stall.waitUntilHolding(20s));
+
+    remote.reset();
+    EXPECT_FALSE(stall.ended()) << "destruction waited for the server's answer";
+    stall.release();
+    executor.runReady();
+    EXPECT_FALSE(finished) << "a result arrived after destruction";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "update/RemoteUpdateDownloader.hpp"
 
 #include "state/VirtualTimeExecutor.hpp"
+#include "support/HeldReply.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/LocalTLSServer.hpp"
 #include "support/TempDir.hpp"
@@ -230,6 +231,42 @@ TEST_F(RemoteUpdateDownloaderTest, ASlowButFlowingDownloadGoesOnWhileAStalledOne
     info.downloadURL = "https://127.0.0.1:" + std::to_string(secure.port()) + "/stall";
     EXPECT_THROW(downloader(1).downloadNow(info, recorder()), TransferError);
     EXPECT_TRUE(filesIn(path.parent_path()).empty());
+}
+
+TEST_F(RemoteUpdateDownloaderTest, DestroyingTheDownloaderStopsATransferThatStalls) {
+    // The server sends the head and a first piece, then holds the connection for up to a minute;
+    // the transfer's own idle time-out is longer still.
+    testing::HeldReply stall(60s);
+    testing::LocalTLSServer secure(
+        [&stall](testing::UpstreamConnection& connection, const testing::HTTPMessage&) {
+            connection.write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" +
+                             std::string(1000, 'x'));
+            stall.hold();
+            connection.close();
+        });
+    certificateFile = secure.certificateFile().string();
+    URLTransfer::Options options;
+    options.idleTimeout = 120;
+    options.certificateFile = certificateFile;
+    auto remote =
+        std::make_unique<RemoteUpdateDownloader>(executor, folder.path() / "Downloads", options);
+    bool finished = false;
+    remote->download(
+        release(secure.port(), digestOf(image), "https"), recorder(),
+        [&finished](const state::Outcome<std::filesystem::path>&) { finished = true; });
+    ASSERT_TRUE(stall.waitUntilHolding(20s));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (reported().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_FALSE(reported().empty()) << "the first piece never arrived";
+
+    remote.reset();
+    EXPECT_FALSE(stall.ended()) << "destruction waited for the server to end its stall";
+    stall.release();
+    executor.runReady();
+    EXPECT_FALSE(finished) << "a result arrived after destruction";
+    EXPECT_TRUE(filesIn(folder.path() / "Downloads").empty());
 }
 
 TEST(DownloadFolderTest, ReadsTheUsersDownloadFolderFromUserDirs) {

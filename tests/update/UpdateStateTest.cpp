@@ -339,17 +339,32 @@ TEST_F(UpdateStateTest, DownloadsReportProgressAndEndReadyOrFailed) {
     EXPECT_EQ(loader->requests.size(), 5u);
 }
 
-TEST_F(UpdateStateTest, UpdateNowDownloadsThenInstallsTheReleaseTheDownloadBeganWith) {
+TEST_F(UpdateStateTest, OnlyTheReleaseTheStatusStillOffersIsInstalled) {
     auto state = make();
     offer(*state, release("1.1"));
     bool done = false;
     state->updateNow([&done] { done = true; });
 
-    // A check lands mid-download and moves the offer on (then away): the image of 1.1 is still
-    // installed as 1.1.
+    // A check lands mid-download and finds the app up to date: the image of 1.1 stays ready and
+    // nothing is installed, neither now nor when asked.
+    state->checkNow();
+    feed->answer(release("1.0.7"));
+    loader->finish(0, "/downloads/Meterly-1.1.tar.gz");
+    EXPECT_TRUE(done);
+    EXPECT_EQ(*state->download(), DownloadState::ready("/downloads/Meterly-1.1.tar.gz"));
+    state->install();
+    // Nor when the offer has moved on to another release.
     state->checkNow();
     feed->answer(release("1.2"));
-    loader->finish(0, "/downloads/Meterly-1.1.tar.gz");
+    state->install();
+    EXPECT_EQ(*state->download(), DownloadState::ready("/downloads/Meterly-1.1.tar.gz"));
+    EXPECT_TRUE(installer->callsSoFar().empty());
+
+    // Offered again, the same release is installed; a check that lands meanwhile changes nothing.
+    state->checkNow();
+    feed->answer(release("1.1"));
+    done = false;
+    state->install([&done] { done = true; });
     EXPECT_EQ(state->download()->kind(), Kind::installing);
     state->checkNow();
     feed->answer(release("1.0.7"));
@@ -406,6 +421,39 @@ TEST_F(UpdateStateTest, InstallFailuresAndMissingBundlesEndFailed) {
         EXPECT_EQ(state->download()->kind(), Kind::failed);
         EXPECT_TRUE(installer->callsSoFar().empty());
     }
+}
+
+TEST_F(UpdateStateTest, TheBundleCountsAsReplacedFromTheStartOfAnInstallationThatSucceeds) {
+    installer->hold = true;
+    installer->error = std::make_exception_ptr(UpdateInstallError::wrongVersion("1.1", "1.0.9"));
+    auto state = make();
+    EXPECT_FALSE(state->bundleReplaced());
+    offer(*state, release("1.1"));
+    bool done = false;
+    state->updateNow([&done] { done = true; });
+    EXPECT_FALSE(state->bundleReplaced()) << "downloading touches no bundle";
+    loader->finish(0, "/downloads/x.tar.gz");
+    EXPECT_TRUE(state->bundleReplaced()) << "the swap may come at any moment of an installation";
+    installer->release.count_down();
+    ASSERT_TRUE(executor.runUntil([&done] { return done; }));
+    EXPECT_FALSE(state->bundleReplaced()) << "a failed installation leaves the bundle as it was";
+
+    installer->hold = false;
+    installer->error = nullptr;
+    done = false;
+    state->updateNow([&done] { done = true; });
+    loader->finish(1, "/downloads/x.tar.gz");
+    ASSERT_TRUE(executor.runUntil([&done] { return done; }));
+    EXPECT_EQ(*state->download(), DownloadState::installed());
+    EXPECT_TRUE(state->bundleReplaced());
+    // For good: a later installation that fails does not put the old bundle back.
+    installer->error = std::make_exception_ptr(UpdateInstallError::wrongVersion("1.1", "1.0.9"));
+    done = false;
+    state->updateNow([&done] { done = true; });
+    loader->finish(2, "/downloads/x.tar.gz");
+    ASSERT_TRUE(executor.runUntil([&done] { return done; }));
+    EXPECT_EQ(state->download()->kind(), Kind::failed);
+    EXPECT_TRUE(state->bundleReplaced());
 }
 
 TEST_F(UpdateStateTest, DestroyingTheStateWaitsForARunningInstallation) {

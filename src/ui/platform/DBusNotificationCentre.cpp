@@ -12,6 +12,8 @@ namespace {
 
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
+// The desktop's sound for a new message; a server without sounds ignores the hint.
+const QString soundName = QStringLiteral("message-new-instant");
 
 QDBusMessage call(const QString& method) {
     return QDBusMessage::createMethodCall(service, path, service, method);
@@ -45,7 +47,8 @@ void DBusNotificationCentre::show(const std::string& /*identifier*/, const std::
                                   const std::string& body) {
     auto message = call(QStringLiteral("Notify"));
     message << QStringLiteral("Meterly") << 0u << QString() << QString::fromStdString(title)
-            << QString::fromStdString(body) << QStringList() << QVariantMap() << -1;
+            << QString::fromStdString(body) << QStringList()
+            << QVariantMap{{QStringLiteral("sound-name"), soundName}} << -1;
     connection_.asyncCall(message);
 }
 

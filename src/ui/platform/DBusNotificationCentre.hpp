@@ -23,8 +23,9 @@ public:
     // bus is unreachable, no server is there, or it does not answer in time.
     void requestAuthorization(std::function<void(bool)> done) override;
 
-    // Notify with the app name "Meterly", the title as summary and the body; the server's own
-    // identifier and expiry. The reply is not looked at.
+    // Notify with the app name "Meterly", the title as summary and the body, the sound hint
+    // "message-new-instant", and the server's own identifier and expiry. The reply is not looked
+    // at.
     void show(const std::string& identifier, const std::string& title,
               const std::string& body) override;
 

@@ -63,6 +63,9 @@ TEST(DBusNotificationCentreTest, AServerThatAnswersAuthorisesAndReceivesNotifyAs
     EXPECT_EQ(received.summary, "25% limit remaining");
     EXPECT_EQ(received.body, "Limit running low \"quoted\" <b>");
     EXPECT_TRUE(received.actions.empty());
+    // The desktop's sound for a new message, where the server plays sounds.
+    EXPECT_EQ(received.hints,
+              (std::map<std::string, std::string>{{"sound-name", "message-new-instant"}}));
     EXPECT_EQ(received.expireTimeout, -1);
 }
 
@@ -139,8 +142,8 @@ TEST(DBusNotificationCentreTest, WithoutAServerNotificationsGoThroughNotifySend)
     ASSERT_TRUE(fallback.waitUntilIdle(10s));
     const auto runs = notifySend.runs();
     ASSERT_EQ(runs.size(), 1u) << "nothing kept for later without the server";
-    EXPECT_EQ(runs[0].arguments, (std::vector<std::string>{"--app-name=Meterly", "--", "Meterly",
-                                                           "10% limit remaining\nAlmost out"}));
+    EXPECT_EQ(runs[0].arguments,
+              state::NotifySendFallback::arguments("10% limit remaining", "Almost out"));
     EXPECT_TRUE(testing::processGone(runs[0].pid));
 }
 
