@@ -13,6 +13,7 @@
 
 #include <asio/this_coro.hpp>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -78,6 +79,20 @@ public:
 private:
     Bytes head_;
     ByteSink& sink_;
+};
+
+// Watches the client for its end while the session waits on the upstream, for as long as it lives.
+class ClientWatch {
+public:
+    ClientWatch(NetworkStream& client, std::function<void()> onEnd) : client_(client) {
+        client_.watchPeer(std::move(onEnd));
+    }
+    ~ClientWatch() { client_.stopWatchingPeer(); }
+    ClientWatch(const ClientWatch&) = delete;
+    ClientWatch& operator=(const ClientWatch&) = delete;
+
+private:
+    NetworkStream& client_;
 };
 
 // The head relayed to the client: "HTTP/1.1", the upstream's status and reason, the fields as the
@@ -163,6 +178,7 @@ asio::awaitable<void> ClientSession::serve() {
             try {
                 co_await write(reply.head, reply.body);
             } catch (...) {
+                // The connection ends either way; a client that cannot take the reply is gone.
             }
             co_return;
         }
@@ -219,6 +235,7 @@ asio::awaitable<void> ClientSession::replyGatewayError(ProxyFailure failure) {
     try {
         co_await write(reply.head, reply.body);
     } catch (...) {
+        // Logged above; a client that cannot take the reply learns of the failure by the close.
     }
 }
 
@@ -265,6 +282,14 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
         co_return abandoned;
     }
 
+    // From here on the client only waits for the answer. When it goes away meanwhile, the
+    // upstream exchange ends with it instead of running on for nobody. Bytes the client has sent
+    // early (a pipelined request) end the watch: they are read in their turn.
+    std::optional<ClientWatch> watch;
+    if (clientReader.bufferedCount() == 0) {
+        watch.emplace(*client_, [this] { clientWentAway(); });
+    }
+
     int interimCount = 0;
     while (true) {
         std::optional<HTTPResponseHead> response;
@@ -280,7 +305,9 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
         }
         if (failure) {
             dropUpstream();
-            co_await replyGatewayError(*failure);
+            if (!clientGone_) {
+                co_await replyGatewayError(*failure);
+            }
             co_return abandoned;
         }
 
@@ -316,6 +343,7 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
             try {
                 co_await clientSink.flush();
             } catch (...) {
+                // The client cannot take the head either: it is gone, and only the close is left.
             }
             dropUpstream();
             co_return abandoned;
@@ -368,6 +396,16 @@ asio::awaitable<void> ClientSession::connectUpstream() {
     ProxyLog::emit(ProxyLogEvent::upstreamConnected());
     upstream_ = stream;
     upstreamReader_ = std::make_unique<HTTPStreamReader>(stream, configuration_.upstreamTimeout);
+}
+
+void ClientSession::clientWentAway() {
+    clientGone_ = true;
+    // Both connections end now; the reads and sends under way fail, and forward() lets go of
+    // the upstream as after any failure.
+    client_->cancel();
+    if (upstream_) {
+        upstream_->cancel();
+    }
 }
 
 void ClientSession::dropUpstream() {

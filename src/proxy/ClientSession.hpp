@@ -54,6 +54,8 @@ private:
     asio::awaitable<void> sendHeadUpstream(ByteView head);
     asio::awaitable<void> connectUpstream();
     void dropUpstream();
+    // The client closed or reset its connection while the session waited on the upstream.
+    void clientWentAway();
 
     std::shared_ptr<NetworkStream> client_;
     ProxyConfiguration configuration_;
@@ -62,6 +64,7 @@ private:
     core::Clock clock_;
     std::shared_ptr<NetworkStream> upstream_;
     std::unique_ptr<HTTPStreamReader> upstreamReader_;
+    bool clientGone_ = false;
 };
 
 } // namespace meterly::proxy

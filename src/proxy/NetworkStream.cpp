@@ -47,6 +47,7 @@
 #include <asio/ssl/error.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+#include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -55,6 +56,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <utility>
 
 namespace meterly::proxy {
@@ -630,6 +632,59 @@ bool NetworkStream::hasPendingInput() const {
     watched.fd = const_cast<asio::ip::tcp::socket&>(socket_).native_handle();
     watched.events = POLLIN | POLLRDHUP;
     return ::poll(&watched, 1, 0) != 0;
+}
+
+// The watch waits for the socket to become readable and only then looks, without taking
+// anything. Its wait is not cancelled when the watch stops: it stays until the peer next sends or
+// the connection closes. That is the usual end of an exchange (the next request arrives), and the
+// session's own read of that request, waiting behind it, then takes the same readiness report, so
+// that the watch costs no wake-up of its own. Starting the wait changes the readiness
+// registration once, which also reports an end that came before the watch began.
+void NetworkStream::watchPeer(std::function<void()> onEnd) {
+    if (cancelled_ || ended_ || !socket_.is_open()) {
+        return;
+    }
+    peerEnd_ = std::move(onEnd);
+    if (!peerWaitPending_) {
+        awaitPeer();
+    }
+}
+
+void NetworkStream::stopWatchingPeer() {
+    peerEnd_ = nullptr;
+}
+
+void NetworkStream::awaitPeer() {
+    peerWaitPending_ = true;
+    // The wait holds the stream; closing the connection ends it.
+    socket_.async_wait(asio::socket_base::wait_read,
+                       [self = shared_from_this()](const std::error_code& error) {
+                           self->peerWaitPending_ = false;
+                           if (!error) {
+                               self->peerReady();
+                           }
+                       });
+}
+
+void NetworkStream::peerReady() {
+    if (cancelled_ || !peerEnd_) {
+        // Nobody watches: the readiness was for the owner's next receive.
+        return;
+    }
+    char byte = 0;
+    const auto count = ::recv(socket_.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (count > 0) {
+        // The peer has more to say; nothing more can be learnt without reading it.
+        peerEnd_ = nullptr;
+        return;
+    }
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        awaitPeer();
+        return;
+    }
+    // The end of the stream, or a reset.
+    const auto onEnd = std::exchange(peerEnd_, nullptr);
+    onEnd();
 }
 
 void NetworkStream::cancel() {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,14 @@ public:
     // waiting; a connection that is idle between requests should show neither.
     bool hasPendingInput() const;
 
+    // Watches the connection for its peer's end while the owner waits on something else, without
+    // reading from it: `onEnd` runs on the stream's executor once the peer has closed or reset the
+    // connection. Bytes that arrive instead (for TLS, any record) end the watch without a call and
+    // stay for the next receive. stopWatchingPeer() ends the watch without a call. Both are called
+    // on the stream's executor only.
+    void watchPeer(std::function<void()> onEnd);
+    void stopWatchingPeer();
+
     // Closes the connection; pending and later operations fail. Safe from any thread, never fails.
     void cancel();
 
@@ -124,6 +133,8 @@ private:
     bool startLimitedWait(std::chrono::steady_clock::time_point deadline);
     void armReceiveTimer(std::chrono::steady_clock::time_point expiry);
     void closeNow();
+    void awaitPeer();
+    void peerReady();
 
     asio::any_io_executor executor_;
     asio::ip::tcp::socket socket_;
@@ -135,6 +146,10 @@ private:
     bool cancelled_ = false;
     bool ended_ = false;
     bool receiveCancelled_ = false;
+    // The peer watch: what runs at the peer's end while it is on, and whether its wait for the
+    // socket's readiness is under way (it may outlast the watch).
+    std::function<void()> peerEnd_;
+    bool peerWaitPending_ = false;
     // The receive deadline: one timer per stream. It is set only when a wait with a deadline
     // finds it idle or set for later, and it cancels that wait through receiveSignal_ once the
     // wait's deadline has passed.

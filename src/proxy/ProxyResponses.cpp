@@ -89,7 +89,9 @@ std::string ProxyResponses::statusDocument(const std::optional<core::UsageSnapsh
         // Texts that are not valid UTF-8 make dump() throw.
         return document.dump();
     } catch (const Unrepresentable&) {
+        // A number JSON cannot hold: the fixed document below says as much as can be said.
     } catch (const Json::exception&) {
+        // Text that is not UTF-8: the same.
     }
     return std::string(statusFallback);
 }
@@ -113,7 +115,7 @@ CannedResponse ProxyResponses::gatewayError(ProxyFailure failure, std::string_vi
         message += failure.explanation();
         message += "). ";
         message += "Claude Code traffic is not being forwarded. Check that you are online, ";
-        message += "or run `make uninstall` to remove ANTHROPIC_BASE_URL and go direct.";
+        message += "or run `scripts/uninstall.sh` to remove ANTHROPIC_BASE_URL and go direct.";
         Json error = Json::object();
         error["type"] = "api_error";
         error["message"] = std::move(message);

@@ -21,6 +21,32 @@ using core::UsageSourceEvent;
 
 namespace {
 constexpr std::size_t snapshotBufferSize = 8;
+
+// A header value as text: kept when its bytes are UTF-8 (plain ASCII, as these values are in
+// practice, included), otherwise read byte by byte as Latin-1, as HTTP reads field values.
+void decodeHeaderText(std::string& value) {
+    if (text::isASCII(value)) {
+        return;
+    }
+    const ByteView bytes(reinterpret_cast<const std::uint8_t*>(value.data()), value.size());
+    if (!text::isValidUTF8(bytes)) {
+        value = text::latin1ToUTF8(bytes);
+    }
+}
+
+// The snapshot's texts as text; the relayed response keeps its bytes as they came.
+void decodeTexts(UsageSnapshot& snapshot) {
+    for (auto* window : {&snapshot.fiveHour, &snapshot.sevenDay}) {
+        if (*window) {
+            decodeHeaderText((*window)->status);
+        }
+    }
+    for (auto* value : {&snapshot.representativeClaim, &snapshot.overageStatus}) {
+        if (*value) {
+            decodeHeaderText(**value);
+        }
+    }
+}
 } // namespace
 
 // The state that termination handlers and event tasks reach weakly, so that they never keep the
@@ -34,6 +60,16 @@ struct ProxyUsageSource::Shared {
     std::optional<Date> lastRequestAt;
     std::uint64_t nextSubscriber = 0;
     std::map<std::uint64_t, Producer> subscribers;
+
+    // The producers of the current subscribers; the caller holds the lock.
+    std::vector<Producer> producers() const {
+        std::vector<Producer> copied;
+        copied.reserve(subscribers.size());
+        for (const auto& [id, producer] : subscribers) {
+            copied.push_back(producer);
+        }
+        return copied;
+    }
 
     ProxyUsageState state() const {
         std::lock_guard lock(mutex);
@@ -101,13 +137,11 @@ ProxyUsageState ProxyUsageSource::state() const {
 
 std::optional<UsageSnapshot>
 ProxyUsageSource::ingest(const HTTPHeaders::Dictionary& responseHeaders, Date capturedAt) {
-    count(capturedAt);
-    return publishParsed(core::RateLimitHeaderParser::parse(responseHeaders, capturedAt));
+    return record(core::RateLimitHeaderParser::parse(responseHeaders, capturedAt), capturedAt);
 }
 
 std::optional<UsageSnapshot> ProxyUsageSource::ingest(const HTTPHeaders& responseHeaders,
                                                       Date capturedAt) {
-    count(capturedAt);
     // The rate-limit fields are picked out where they stand: nothing of the head is copied.
     RateLimitHeaderParser::Fields fields{};
     for (const auto& field : responseHeaders.fields()) {
@@ -117,22 +151,30 @@ std::optional<UsageSnapshot> ProxyUsageSource::ingest(const HTTPHeaders& respons
             fields[static_cast<std::size_t>(known.rateLimitField())] = field.value();
         }
     }
-    return publishParsed(RateLimitHeaderParser::parse(fields, capturedAt));
+    return record(RateLimitHeaderParser::parse(fields, capturedAt), capturedAt);
 }
 
-void ProxyUsageSource::count(Date capturedAt) {
-    std::lock_guard lock(shared_->mutex);
-    ++shared_->requestsSeen;
-    // Responses finish in any order; the time of the last one only moves forward.
-    if (!shared_->lastRequestAt || !(capturedAt < *shared_->lastRequestAt)) {
+std::optional<UsageSnapshot> ProxyUsageSource::record(std::optional<UsageSnapshot> parsed,
+                                                      Date capturedAt) {
+    if (parsed) {
+        decodeTexts(*parsed);
+    }
+    std::vector<Shared::Producer> producers;
+    {
+        // The count, the time and the reading change together, so that the status reply never
+        // pairs the time of one response with the reading of another. Of responses read at
+        // once, the one that comes here last is the latest, whatever the clock said: a clock
+        // set back must not hold new readings off until it has caught up again.
+        std::lock_guard lock(shared_->mutex);
+        ++shared_->requestsSeen;
         shared_->lastRequestAt = capturedAt;
+        if (!parsed) {
+            return std::nullopt;
+        }
+        shared_->latest = *parsed;
+        producers = shared_->producers();
     }
-}
-
-std::optional<UsageSnapshot> ProxyUsageSource::publishParsed(std::optional<UsageSnapshot> parsed) {
-    if (!parsed || !publish(*parsed)) {
-        return std::nullopt;
-    }
+    deliver(producers, *parsed);
     return parsed;
 }
 
@@ -152,24 +194,22 @@ bool ProxyUsageSource::isRateLimitName(std::string_view name) {
     return name.size() >= prefix.size() && text::namesMatch(name.substr(0, prefix.size()), prefix);
 }
 
-bool ProxyUsageSource::publish(const UsageSnapshot& snapshot) {
+void ProxyUsageSource::publish(const UsageSnapshot& snapshot) {
     std::vector<Shared::Producer> producers;
     {
         std::lock_guard lock(shared_->mutex);
-        if (shared_->latest && snapshot.capturedAt < shared_->latest->capturedAt) {
-            return false;
-        }
         shared_->latest = snapshot;
-        producers.reserve(shared_->subscribers.size());
-        for (const auto& [id, producer] : shared_->subscribers) {
-            producers.push_back(producer);
-        }
+        producers = shared_->producers();
     }
+    deliver(producers, snapshot);
+}
+
+void ProxyUsageSource::deliver(const std::vector<Shared::Producer>& producers,
+                               const UsageSnapshot& snapshot) {
     for (const auto& producer : producers) {
         producer.yield(snapshot);
     }
     ProxyLog::emit(ProxyLogEvent::snapshotPublished());
-    return true;
 }
 
 void ProxyUsageSource::finish() {

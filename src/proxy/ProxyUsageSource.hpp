@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace meterly::proxy {
 
@@ -39,8 +40,10 @@ public:
     // All three under one lock, so that they belong together (the status reply uses this).
     ProxyUsageState state() const;
 
-    // Counts one upstream response read at `capturedAt` and publishes the snapshot its headers
-    // yield (names lower-cased). Returns the snapshot when it became the latest.
+    // Counts one upstream response read at `capturedAt` (it becomes the time of the last
+    // request) and publishes the snapshot its headers yield (names in any case, values as
+    // received; texts that are not UTF-8 are read as Latin-1). The response counted last is the
+    // latest, whatever its time. Returns the snapshot it published.
     std::optional<core::UsageSnapshot> ingest(const HTTPHeaders::Dictionary& responseHeaders,
                                               core::Date capturedAt);
     std::optional<core::UsageSnapshot> ingest(const HTTPHeaders& responseHeaders,
@@ -49,10 +52,8 @@ public:
     // True for the names of the fields that usage is read from (any case).
     static bool isRateLimitName(std::string_view name);
 
-    // Makes `snapshot` the latest and delivers it to every subscriber, unless the latest was
-    // captured later: a reading that finished late never replaces a newer one. Returns whether it
-    // was published.
-    bool publish(const core::UsageSnapshot& snapshot);
+    // Makes `snapshot` the latest and delivers it to every subscriber.
+    void publish(const core::UsageSnapshot& snapshot);
 
     // Ends every current subscription (the server calls this when it stops). Later subscriptions
     // work as before.
@@ -71,10 +72,14 @@ public:
 private:
     struct Shared;
 
-    // Counts one response read at `capturedAt`.
-    void count(core::Date capturedAt);
-    // Publishes what the headers yielded, if anything; returns it when it became the latest.
-    std::optional<core::UsageSnapshot> publishParsed(std::optional<core::UsageSnapshot> parsed);
+    // Counts one response read at `capturedAt` and makes what its headers yielded, if anything,
+    // the latest; returns that.
+    std::optional<core::UsageSnapshot> record(std::optional<core::UsageSnapshot> parsed,
+                                              core::Date capturedAt);
+    // Hands a published snapshot to the given subscribers, outside the lock.
+    static void
+    deliver(const std::vector<core::AsyncStream<core::UsageSnapshot>::Continuation>& producers,
+            const core::UsageSnapshot& snapshot);
 
     std::shared_ptr<Shared> shared_;
 };

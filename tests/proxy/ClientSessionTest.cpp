@@ -3,11 +3,16 @@
 #include "ProxyHarness.hpp"
 #include "support/LocalHTTPServer.hpp"
 
+#include <algorithm>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <thread>
 
 namespace meterly::proxy {
 namespace {
@@ -24,7 +29,7 @@ const std::string badRequestReply = "HTTP/1.1 400 Bad Request\r\nContent-Type: a
 std::string gatewayMessage(const std::string& explanation) {
     return "Meterly proxy could not reach localhost (" + explanation +
            "). Claude Code traffic is not being forwarded. Check that you are online, or run "
-           "`make uninstall` to remove ANTHROPIC_BASE_URL and go direct.";
+           "`scripts/uninstall.sh` to remove ANTHROPIC_BASE_URL and go direct.";
 }
 
 // A 502 or 504 reply, byte for byte, and then the close.
@@ -399,6 +404,117 @@ TEST(ClientSessionTest, ClientsThatGoAwayAreDroppedQuietly) {
         EXPECT_EQ(line.find("error"), std::string::npos) << line;
         EXPECT_EQ(line.find("failed"), std::string::npos) << line;
     }
+}
+
+// Waits (at most 10 s, so that a broken case fails instead of hanging) until `done` holds.
+template <typename Done>
+bool eventually(Done done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Closes the client's connection with a reset instead of an orderly close.
+void resetOnClose(TestClient& client) {
+    const linger abort{1, 0};
+    ::setsockopt(client.socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
+TEST(ClientSessionTest, ClientsThatGoAwayWhileTheUpstreamIsSilentEndTheUpstreamExchange) {
+    ProxyHarness proxy;
+    std::atomic<int> upstreamEnded{0};
+    proxy.setResponder([&](UpstreamConnection& connection, const HTTPMessage& request) {
+        if (request.target() == "/streaming") {
+            connection.write(responseHead(200, "OK", {{"Transfer-Encoding", "chunked"}}) +
+                             "5\r\nfirst\r\n");
+        }
+        // The model is still thinking: nothing more comes until the proxy lets go of the
+        // connection.
+        if (!connection.readRequest()) {
+            ++upstreamEnded;
+        }
+    });
+    // Half of the clients go while they wait for the response head, half in the middle of a
+    // streamed body; of each half, every other one resets its connection instead of closing it.
+    constexpr int count = 52;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<TestClient>(proxy.port()));
+        clients.back()->send(std::string("POST ") + (i % 2 ? "/streaming" : "/silent") +
+                             " HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi");
+    }
+    proxy.upstream().waitForRequests(count);
+    for (int i = 1; i < count; i += 2) {
+        auto& client = *clients[static_cast<std::size_t>(i)];
+        ASSERT_TRUE(client.reader().readHead());
+        std::string body = client.reader().buffered();
+        char piece[64];
+        long got = 1;
+        while (body.find("first") == std::string::npos && got > 0) {
+            got = client.readSome(piece, sizeof piece);
+            body.append(piece, static_cast<std::size_t>(std::max(got, 0L)));
+        }
+        ASSERT_NE(body.find("first"), std::string::npos);
+    }
+    EXPECT_EQ(proxy.server().liveSessionCount(), static_cast<std::size_t>(count));
+
+    for (int i = 0; i < count; ++i) {
+        if (i % 4 >= 2) {
+            resetOnClose(*clients[static_cast<std::size_t>(i)]);
+        }
+        clients[static_cast<std::size_t>(i)].reset();
+    }
+    EXPECT_TRUE(eventually([&] { return upstreamEnded == count; }))
+        << upstreamEnded << " of " << count << " upstream connections closed";
+    EXPECT_TRUE(eventually([&] { return proxy.server().liveSessionCount() == 0; }))
+        << proxy.server().liveSessionCount() << " sessions still live";
+    EXPECT_TRUE(proxy.log().waitFor("client disconnected", count));
+    for (const auto& line : proxy.log().lines()) {
+        EXPECT_EQ(line.find("failed"), std::string::npos) << line;
+    }
+    EXPECT_EQ(proxy.usage().requestsSeen(), count / 2) << "the streamed heads were counted";
+}
+
+TEST(ClientSessionTest, AClientThatWaitsOrSendsItsNextRequestEarlyIsNotGone) {
+    ProxyHarness proxy;
+    std::promise<void> answer;
+    auto answered = answer.get_future().share();
+    std::atomic<bool> heldEnded{false};
+    proxy.setResponder([&, answered](UpstreamConnection& connection, const HTTPMessage& request) {
+        if (request.target() == "/held") {
+            heldEnded = !connection.readRequest();
+            return;
+        }
+        if (request.target() == "/slow") {
+            answered.wait();
+        }
+        connection.write(cannedResponse(200, "OK", {}, "for " + request.target()));
+    });
+    TestClient client(proxy.port());
+    client.send("GET /slow HTTP/1.1\r\n\r\n");
+    proxy.upstream().waitForRequests(1);
+    // Silent for a while, then the next request pipelined while the first is still out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.send("GET /next HTTP/1.1\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    answer.set_value();
+    for (const std::string body : {"for /slow", "for /next"}) {
+        auto response = client.readResponse();
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->body, body);
+    }
+    EXPECT_EQ(proxy.upstream().connectionsAccepted(), 1);
+
+    // The following exchange on the connection is watched again.
+    client.send("GET /held HTTP/1.1\r\n\r\n");
+    proxy.upstream().waitForRequests(3);
+    client.close();
+    EXPECT_TRUE(eventually([&] { return heldEnded.load(); }));
 }
 
 TEST(ClientSessionTest, UnreachableUpstreamsGetGatewayErrors) {

@@ -68,7 +68,7 @@ TEST(ProxyResponsesTest, GatewayErrorNamesHostAndFailure) {
         EXPECT_EQ(document["error"]["message"],
                   std::string("Meterly proxy could not reach api.example.test (") + c.explanation +
                       "). Claude Code traffic is not being forwarded. Check that you are online, "
-                      "or run `make uninstall` to remove ANTHROPIC_BASE_URL and go direct.");
+                      "or run `scripts/uninstall.sh` to remove ANTHROPIC_BASE_URL and go direct.");
     }
 }
 

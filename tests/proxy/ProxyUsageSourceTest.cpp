@@ -1,11 +1,13 @@
 #include "proxy/ProxyUsageSource.hpp"
 
 #include "proxy/ProxyLog.hpp"
+#include "proxy/ProxyResponses.hpp"
 
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <thread>
 #include <vector>
 
@@ -125,23 +127,77 @@ TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
     EXPECT_EQ(read->sevenDay, (LimitWindow{"unknown", 0.5, 9500}));
 }
 
-TEST(ProxyUsageSourceTest, LateFinishingResponsesNeverTurnTheStateBack) {
+TEST(ProxyUsageSourceTest, TheLastResponseCountedIsTheLatestWhateverTheClockSays) {
     LogCapture log;
     ProxyUsageSource source;
-    ASSERT_TRUE(source.ingest(fiveHourHeaders("0.5"), 200));
     auto subscriber = source.snapshots();
+    // The wall clock as the sessions read it: it is set back an hour after the first response
+    // (an NTP correction, a resumed machine), then set forward again past where it was.
+    std::vector<double> readings = {10000, 6400, 6460, 6470, 10100};
+    std::size_t next = 0;
+    const meterly::core::Clock clock = [&] { return readings.at(next++); };
+
+    ASSERT_TRUE(source.ingest(fiveHourHeaders("0.5"), clock()));
     ASSERT_TRUE(subscriber.next(5s));
+    const auto stepped = source.ingest(fiveHourHeaders("0.6"), clock());
+    ASSERT_TRUE(stepped) << "a reading taken after the step is published at once";
+    EXPECT_EQ(source.state(), (ProxyUsageState{stepped, 2, 6400.0}));
+    EXPECT_EQ(subscriber.next(5s), stepped);
 
-    // A response read earlier whose parsing finishes later.
-    EXPECT_EQ(source.ingest(fiveHourHeaders("0.4"), 150), std::nullopt);
-    EXPECT_EQ(source.latest()->fiveHour->utilization, 0.5);
-    EXPECT_EQ(source.lastRequestAt(), 200.0);
-    EXPECT_EQ(source.requestsSeen(), 2) << "a late response still counts";
-    EXPECT_FALSE(source.publish(snapshotAt(199)));
-    EXPECT_EQ(subscriber.next(1ms), std::nullopt) << "an older snapshot is not delivered";
+    // A response without a reading still moves the time of the last request, backwards too.
+    EXPECT_EQ(source.ingest(HTTPHeaders::Dictionary{}, clock()), std::nullopt);
+    EXPECT_EQ(source.state(), (ProxyUsageState{stepped, 3, 6460.0}));
 
-    EXPECT_TRUE(source.publish(snapshotAt(200))) << "an equal capture time replaces";
-    EXPECT_EQ(source.latest(), snapshotAt(200));
+    for (const double expected : {6470.0, 10100.0}) {
+        const auto published = source.ingest(fiveHourHeaders("0.7"), clock());
+        ASSERT_TRUE(published);
+        EXPECT_EQ(published->capturedAt, expected);
+        EXPECT_EQ(source.state(), (ProxyUsageState{published, source.requestsSeen(), expected}));
+        EXPECT_EQ(subscriber.next(5s), published);
+    }
+    EXPECT_EQ(source.requestsSeen(), 5);
+
+    // A snapshot published by hand replaces the latest whatever its time, too.
+    source.publish(snapshotAt(1));
+    EXPECT_EQ(source.latest(), snapshotAt(1));
+    EXPECT_EQ(subscriber.next(5s), snapshotAt(1));
+}
+
+TEST(ProxyUsageSourceTest, HeaderTextsThatAreNotUTF8AreReadAsLatin1) {
+    LogCapture log;
+    const std::string h7 = "anthropic-ratelimit-unified-7d-";
+    const std::string claim = "anthropic-ratelimit-unified-representative-claim";
+    const std::string overage = "anthropic-ratelimit-unified-overage-status";
+    HTTPHeaders head{{h5 + "utilization", "0.25"},
+                     {h5 + "reset", "9000"},
+                     {h5 + "status", "allow\xE9"
+                                     "d"},
+                     {h7 + "utilization", "0.5"},
+                     {h7 + "reset", "9500"},
+                     // Already UTF-8: kept as it is.
+                     {h7 + "status", "\xC3\xA9t\xC3\xA9"},
+                     {claim, "five_\xFF"},
+                     {overage, "\x80\xE9"}};
+    ProxyUsageSource fromHead;
+    ProxyUsageSource fromDictionary;
+    for (const auto& read :
+         {fromHead.ingest(head, 30), fromDictionary.ingest(head.dictionary(), 30)}) {
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->fiveHour->status, "allow\xC3\xA9"
+                                          "d");
+        EXPECT_EQ(read->sevenDay->status, "\xC3\xA9t\xC3\xA9");
+        EXPECT_EQ(read->representativeClaim, "five_\xC3\xBF");
+        EXPECT_EQ(read->overageStatus, "\xC2\x80\xC3\xA9");
+    }
+
+    // The status reply holds the reading instead of falling back to {"available":false}.
+    const auto state = fromHead.state();
+    const auto reply =
+        ProxyResponses::status(state.latest, state.requestsSeen, state.lastRequestAt);
+    const auto document = nlohmann::json::parse(std::string(reply.body.begin(), reply.body.end()));
+    EXPECT_EQ(document["available"], true);
+    EXPECT_EQ(document["fiveHour"]["status"], "allow\xC3\xA9"
+                                              "d");
 }
 
 TEST(ProxyUsageSourceTest, NewSubscriberStartsWithTheLatest) {
@@ -235,12 +291,11 @@ TEST(ProxyUsageSourceTest, ConcurrentIngestsKeepEveryCountAndTheNewestReading) {
     auto subscriber = source.snapshots();
     std::atomic<bool> reading{true};
     std::thread reader([&] {
-        // The status reply's view: the three values always belong together.
+        // The status reply's view, read while the sessions ingest.
         while (reading) {
             auto state = source.state();
             if (state.latest) {
                 EXPECT_TRUE(state.lastRequestAt);
-                EXPECT_LE(state.latest->capturedAt, *state.lastRequestAt);
             }
         }
     });
@@ -260,8 +315,11 @@ TEST(ProxyUsageSourceTest, ConcurrentIngestsKeepEveryCountAndTheNewestReading) {
     }
     reading = false;
     reader.join();
-    constexpr double newest = (each - 1) * threads + (threads - 1);
+    // Each session's last response carries a reading: whichever came last is the latest, and its
+    // time is the time of the last request.
     EXPECT_EQ(source.requestsSeen(), threads * each);
-    EXPECT_EQ(source.lastRequestAt(), newest);
-    EXPECT_EQ(source.latest()->capturedAt, newest);
+    const auto state = source.state();
+    ASSERT_TRUE(state.latest && state.lastRequestAt);
+    EXPECT_EQ(state.latest->capturedAt, *state.lastRequestAt);
+    EXPECT_GE(*state.lastRequestAt, (each - 1) * threads);
 }
