@@ -3,7 +3,6 @@
 #include "state/MainExecutor.hpp"
 #include "state/Worker.hpp"
 
-#include <cstddef>
 #include <memory>
 
 namespace meterly::testing {
@@ -18,12 +17,8 @@ public:
     InlineWorker(const InlineWorker&) = delete;
     InlineWorker& operator=(const InlineWorker&) = delete;
 
-    // Jobs given so far.
-    std::size_t jobs() const { return jobs_; }
-
 private:
     void submit(Job job) override {
-        ++jobs_;
         main_.post([&main = main_, alive = alive_, job = std::move(job)] {
             if (!*alive) {
                 return;
@@ -38,7 +33,6 @@ private:
 
     state::MainExecutor& main_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    std::size_t jobs_ = 0;
 };
 
 } // namespace meterly::testing
