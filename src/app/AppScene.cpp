@@ -5,12 +5,12 @@
 #include "config/ClaudeSettingsFile.hpp"
 #include "config/PortSelector.hpp"
 #include "history/UsageHistoryStore.hpp"
-#include "proxy/PollingUsageSource.hpp"
 #include "proxy/StatusClient.hpp"
 #include "state/BlockingWorker.hpp"
 #include "state/DiagnosticsRefresh.hpp"
 #include "state/LoginItem.hpp"
 #include "state/NotifySendFallback.hpp"
+#include "state/PollingUsageSource.hpp"
 #include "state/ProxyDiagnosticsReader.hpp"
 #include "state/SettingsRoute.hpp"
 #include "state/SetupModel.hpp"
@@ -60,6 +60,8 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     ui::QtMainExecutor main;
     state::BlockingWorker installerWorker(main);
     state::BlockingWorker desktopWorker(main);
+    // The proxy's status is read here, one reading at a time.
+    state::BlockingWorker statusWorker(main);
 
     // Alerts go to the desktop's notification server, else through notify-send.
     ui::DBusNotificationCentre centre;
@@ -134,9 +136,9 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
     services.recordReachedMenuBar = [&defaults] {
         update::LaunchHealth(defaults).recordReachedMenuBar();
     };
-    services.makeSource = [](std::uint16_t port) -> std::shared_ptr<core::UsageSource> {
-        return std::make_shared<proxy::PollingUsageSource>(proxy::StatusClient(port, "127.0.0.1"),
-                                                           pollInterval);
+    services.makeSource = [&main, &statusWorker](std::uint16_t port) {
+        return std::make_shared<state::PollingUsageSource>(
+            main, statusWorker, proxy::StatusClient(port, "127.0.0.1"), pollInterval);
     };
     services.makeHistoryStore = [home, environment] {
         return std::make_shared<history::UsageHistoryStore>(

@@ -78,10 +78,8 @@ void UsageViewModel::cancelTimer(std::optional<MainExecutor::TimerID>& timer) {
     }
 }
 
-void UsageViewModel::start(std::shared_ptr<core::UsageSource> source) {
-    if (listener_) {
-        listener_->cancel();
-    }
+void UsageViewModel::start(const std::shared_ptr<UsageFeed>& source) {
+    listening_.reset();
     cancelTimer(tickTimer_);
     cancelTimer(updateTimer_);
     ++updateGeneration_;
@@ -90,8 +88,7 @@ void UsageViewModel::start(std::shared_ptr<core::UsageSource> source) {
     if (updateState_) {
         updateState_->checkNow({});
     }
-    listener_ = std::make_unique<SourceListener>(
-        main_, std::move(source), [this](const core::UsageSourceEvent& event) { handle(event); });
+    listening_ = source->listen([this](const core::UsageSourceEvent& event) { handle(event); });
     scheduleUpdateCheck();
     scheduleTick();
 }
@@ -177,9 +174,7 @@ void UsageViewModel::keepWindowFillCap() {
 }
 
 void UsageViewModel::stop() {
-    if (listener_) {
-        listener_->cancel();
-    }
+    listening_.reset();
     cancelTimer(tickTimer_);
     cancelTimer(updateTimer_);
     ++updateGeneration_;

@@ -3,7 +3,6 @@
 #include "core/LimitWindow.hpp"
 #include "core/Time.hpp"
 #include "core/UsageSnapshot.hpp"
-#include "core/UsageSource.hpp"
 #include "core/UsageSourceEvent.hpp"
 #include "history/Calendar.hpp"
 #include "history/UsageHistoryReport.hpp"
@@ -17,10 +16,10 @@
 #include "state/Observable.hpp"
 #include "state/RunwayForecast.hpp"
 #include "state/SessionGate.hpp"
-#include "state/SourceListener.hpp"
 #include "state/TextFormatter.hpp"
 #include "state/UpdateCheckStore.hpp"
 #include "state/UpdateChecks.hpp"
+#include "state/UsageFeed.hpp"
 #include "state/UsageNotifier.hpp"
 #include "state/WindowFill.hpp"
 
@@ -72,7 +71,7 @@ public:
 
     // Replaces the listen, tick and update loops with new ones over `source`, primes the notifier
     // and runs one update check. The history loop is left alone.
-    void start(std::shared_ptr<core::UsageSource> source);
+    void start(const std::shared_ptr<UsageFeed>& source);
     // Replaces the history loop: a refresh at once on a worker, then one `interval` after each.
     void startHistory(std::shared_ptr<history::UsageHistoryStore> store, core::Seconds interval);
     // Ends the listen, tick, update and history loops; a pass already running completes.
@@ -176,7 +175,8 @@ private:
     // The implied token cap of the last window-fill estimate, handed to the next one.
     std::optional<WindowFillSeries::CapReading> windowFillCap_;
 
-    std::unique_ptr<SourceListener> listener_;
+    // The delivery of the source's events to handle().
+    Subscription listening_;
     std::optional<MainExecutor::TimerID> tickTimer_;
     std::optional<MainExecutor::TimerID> updateTimer_;
     // Bumped whenever the update loop is replaced or stopped, so that a check finishing late

@@ -1,16 +1,16 @@
 #include "state/UsageViewModel.hpp"
 
 #include "ViewModelFakes.hpp"
-#include "proxy/PollingUsageSource.hpp"
 #include "proxy/StatusClient.hpp"
 #include "state/MemoryPreferences.hpp"
+#include "state/PollingUsageSource.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
+#include "support/InlineWorker.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
 
 #include <chrono>
-#include <condition_variable>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -55,38 +55,6 @@ protected:
     std::unique_ptr<UsageViewModel> model;
 };
 
-// Lets the polling source take one more reading each time the test releases one; the first
-// reading needs no release.
-class PollGate {
-public:
-    proxy::PollingUsageSource::Pause pause() {
-        return [shared = shared_](core::Seconds, const core::CancellationToken& token) {
-            std::unique_lock lock(shared->mutex);
-            while (shared->permits == 0 && !token.isCancelled()) {
-                shared->changed.wait_for(lock, 10ms);
-            }
-            if (shared->permits > 0) {
-                --shared->permits;
-            }
-        };
-    }
-    void release(int readings) {
-        {
-            std::lock_guard lock(shared_->mutex);
-            shared_->permits += readings;
-        }
-        shared_->changed.notify_all();
-    }
-
-private:
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int permits = 0;
-    };
-    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
-};
-
 std::string statusDocument(double utilization) {
     return R"({"available":true,"requestsSeen":7,"lastRequestAt":1799999990,)"
            R"("capturedAt":1799999995,"representativeClaim":"five_hour",)"
@@ -110,11 +78,11 @@ TEST_F(UsageViewModelTest, FollowsTheProxysStatusEndpoint) {
         status = code;
         body = std::move(text);
     };
-    PollGate gate;
-    proxy::StatusClient client(server.port());
-    model->start(std::make_shared<proxy::PollingUsageSource>(
-        [client](const core::CancellationToken& token) { return client.fetch(&token); }, 2,
-        gate.pause()));
+    // The readings run as jobs of the virtual-time executor: each 2 s advanced takes one more.
+    meterly::testing::InlineWorker worker(main);
+    auto readings = [&](int count) { main.advance(2 * count); };
+    model->start(
+        std::make_shared<PollingUsageSource>(main, worker, proxy::StatusClient(server.port()), 2));
 
     ASSERT_TRUE(runUntil([&] { return model->snapshot().has_value(); }));
     EXPECT_DOUBLE_EQ(model->snapshot()->fiveHour->utilization, 0.25);
@@ -127,28 +95,28 @@ TEST_F(UsageViewModelTest, FollowsTheProxysStatusEndpoint) {
     EXPECT_EQ(notifier->refreshes[0].now, main.now());
 
     serve(503, "{}");
-    gate.release(3);
+    readings(3);
     ASSERT_TRUE(runUntil([&] { return model->pollFailure() == 3; }));
-    gate.release(12);
+    readings(12);
     ASSERT_TRUE(runUntil([&] { return model->pollFailure() == 15; }));
     EXPECT_TRUE(model->snapshot()) << "failures keep the last reading";
 
     // The proxy answers again with the reading it had: the failure clears, the notifier is not
     // asked again.
     serve(200, statusDocument(0.25));
-    gate.release(1);
+    readings(1);
     ASSERT_TRUE(runUntil([&] { return !model->pollFailure(); }));
     EXPECT_EQ(notifier->refreshes.size(), 1u);
 
     serve(200, statusDocument(0.6));
-    gate.release(1);
+    readings(1);
     ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 2; }));
     EXPECT_DOUBLE_EQ(model->snapshot()->fiveHour->utilization, 0.6);
     model->stop();
 }
 
 TEST_F(UsageViewModelTest, StatusEventsUpdateTheProxyCountsAndKeepTheSnapshot) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     int changes = 0;
     auto subscription = model->changed().connect([&] { ++changes; });
@@ -172,7 +140,7 @@ TEST_F(UsageViewModelTest, StatusEventsUpdateTheProxyCountsAndKeepTheSnapshot) {
 }
 
 TEST_F(UsageViewModelTest, HandlesEventsOneAtATimeInOrder) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     std::vector<std::int64_t> seenAtRefresh;
     notifier->onRefresh = [&] { seenAtRefresh.push_back(*model->proxyRequestsSeen()); };
@@ -189,8 +157,8 @@ TEST_F(UsageViewModelTest, HandlesEventsOneAtATimeInOrder) {
 }
 
 TEST_F(UsageViewModelTest, StartingTwiceLeavesOneOfEachLoop) {
-    auto first = std::make_shared<ScriptedSource>();
-    auto second = std::make_shared<ScriptedSource>();
+    auto first = std::make_shared<ScriptedSource>(main);
+    auto second = std::make_shared<ScriptedSource>(main);
     model->start(first);
     model->start(second);
     EXPECT_EQ(notifier->primes, 2);
@@ -212,7 +180,7 @@ TEST_F(UsageViewModelTest, StartingTwiceLeavesOneOfEachLoop) {
 
 TEST_F(UsageViewModelTest, StopEndsEveryLoop) {
     model->stop(); // before any start: nothing to do
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     main.advance(2);
     model->stop();
@@ -226,7 +194,7 @@ TEST_F(UsageViewModelTest, StopEndsEveryLoop) {
 }
 
 TEST_F(UsageViewModelTest, APassThatStopsTheModelFinishes) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     // An observer that stops the model as soon as a reading arrives.
     auto subscription = model->changed().connect([&] {
@@ -244,7 +212,7 @@ TEST_F(UsageViewModelTest, APassThatStopsTheModelFinishes) {
 }
 
 TEST_F(UsageViewModelTest, TheEndOfTheStreamEndsOnlyTheListening) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     source->send(UsageSourceEvent::unreachable(3));
     source->finish();
@@ -254,7 +222,7 @@ TEST_F(UsageViewModelTest, TheEndOfTheStreamEndsOnlyTheListening) {
 }
 
 TEST_F(UsageViewModelTest, ReleasingTheModelEndsItsLoops) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     source->send(UsageSourceEvent::status(reading(0.3), 1, std::nullopt));
     ASSERT_TRUE(runUntil([&] { return notifier->refreshes.size() == 1; }));
@@ -266,7 +234,7 @@ TEST_F(UsageViewModelTest, ReleasingTheModelEndsItsLoops) {
 }
 
 TEST_F(UsageViewModelTest, PreferenceChangesPrimeThenReplanWithTheCurrentSnapshot) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     source->send(UsageSourceEvent::status(reading(0.3), 1, std::nullopt));
     ASSERT_TRUE(runUntil([&] { return model->snapshot().has_value(); }));
@@ -311,7 +279,7 @@ TEST_F(UsageViewModelTest, RunwaySwitchesLiveInThePreferences) {
 
 TEST_F(UsageViewModelTest, WithoutAnUpdateStateNoChecksAreScheduled) {
     auto bare = std::make_unique<UsageViewModel>(main, defaults, nullptr, notifier, nullptr);
-    bare->start(std::make_shared<ScriptedSource>());
+    bare->start(std::make_shared<ScriptedSource>(main));
     main.advance(1);
     EXPECT_EQ(main.pendingTimers(), 1u) << "the tick alone";
 }
@@ -326,7 +294,7 @@ TEST(UsageViewModelAlertsTest, AlertsReachTheDesktopOnceEach) {
     UsageViewModel model(main, defaults, centre, fallback, nullptr);
     EXPECT_TRUE(model.notifications()->isEnabled(NotificationKind::remaining50));
 
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model.start(source);
     main.runReady();
     EXPECT_EQ(centre.authorizationRequests, 1);
@@ -435,7 +403,7 @@ TEST_F(UsageViewModelHistoryTest, ReleasedWhileARefreshRuns) {
 }
 
 TEST_F(UsageViewModelHistoryTest, TheEstimatesReadTheSnapshotAndTheHistory) {
-    auto source = std::make_shared<ScriptedSource>();
+    auto source = std::make_shared<ScriptedSource>(main);
     model->start(source);
     // The five-hour window opened two hours ago, with the first transcript entry, and is 40% used.
     UsageSnapshot snapshot = reading(0.4);

@@ -92,7 +92,7 @@ public:
 protected:
     void show(const UsageSnapshot& snapshot) {
         if (!source) {
-            source = std::make_shared<testing::ScriptedSource>();
+            source = std::make_shared<testing::ScriptedSource>(main);
             model->start(source);
         }
         source->send(UsageSourceEvent::status(snapshot, 1, std::nullopt));

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "core/AsyncStream.hpp"
-#include "core/UsageSource.hpp"
 #include "state/UpdateChecks.hpp"
 #include "state/UsageNotifier.hpp"
 #include "support/ScriptedUsageSource.hpp"
 
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>

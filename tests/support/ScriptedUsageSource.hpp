@@ -1,38 +1,57 @@
 #pragma once
 
 #include "core/AsyncStream.hpp"
-#include "core/UsageSource.hpp"
+#include "state/MainExecutor.hpp"
+#include "state/UsageFeed.hpp"
 
-#include <mutex>
+#include <memory>
 #include <utility>
 #include <vector>
 
 namespace meterly::testing {
 
-// A usage source whose events the test sends by hand, to the stream of the latest events() call.
-class ScriptedUsageSource final : public core::UsageSource {
+// A usage feed whose events the test sends by hand, to the delivery of the latest listen() call.
+// Each event reaches the handler as a job of the main executor, as a worker's result does. Used
+// on the main executor's thread only.
+class ScriptedUsageSource final : public state::UsageFeed {
 public:
-    core::AsyncStream<core::UsageSnapshot> snapshots() override {
-        return core::AsyncStream<core::UsageSnapshot>::make().first;
+    explicit ScriptedUsageSource(state::MainExecutor& main) : main_(main) {}
+
+    state::Subscription listen(Handler handler) override {
+        auto delivery = std::make_shared<Delivery>();
+        delivery->handler = std::move(handler);
+        deliveries_.push_back(delivery);
+        return state::Subscription([delivery] {
+            delivery->open = false;
+            delivery->handler = {};
+        });
     }
-    core::AsyncStream<core::UsageSourceEvent> events() override {
-        auto [stream, producer] = core::AsyncStream<core::UsageSourceEvent>::make();
-        std::lock_guard lock(mutex_);
-        producers_.push_back(producer);
-        return std::move(stream);
-    }
+    // Terminated once the latest delivery has ended (or when there is none).
     core::YieldResult send(core::UsageSourceEvent event) {
-        std::lock_guard lock(mutex_);
-        return producers_.back().yield(std::move(event));
+        if (deliveries_.empty() || !deliveries_.back()->open) {
+            return core::YieldResult::terminated;
+        }
+        main_.post([delivery = deliveries_.back(), event = std::move(event)] {
+            if (auto handle = delivery->handler) {
+                handle(event);
+            }
+        });
+        return core::YieldResult::enqueued;
     }
+    // Ends the latest delivery from the source's side: what was sent before still arrives.
     void finish() {
-        std::lock_guard lock(mutex_);
-        producers_.back().finish();
+        if (!deliveries_.empty()) {
+            deliveries_.back()->open = false;
+        }
     }
 
 private:
-    std::mutex mutex_;
-    std::vector<core::AsyncStream<core::UsageSourceEvent>::Continuation> producers_;
+    struct Delivery {
+        Handler handler;
+        bool open = true;
+    };
+    state::MainExecutor& main_;
+    std::vector<std::shared_ptr<Delivery>> deliveries_;
 };
 
 } // namespace meterly::testing

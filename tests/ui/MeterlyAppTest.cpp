@@ -74,7 +74,7 @@ protected:
         services.recordReachedMenuBar = [this] { ++reachedMenuBar_; };
         services.makeSource = [this](std::uint16_t port) {
             polled_.push_back(port);
-            auto source = std::make_shared<ScriptedSource>();
+            auto source = std::make_shared<ScriptedSource>(main_);
             sources_[port] = source;
             return source;
         };

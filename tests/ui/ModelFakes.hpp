@@ -1,12 +1,9 @@
 #pragma once
 
-#include "core/AsyncStream.hpp"
-#include "core/UsageSource.hpp"
 #include "state/UsageNotifier.hpp"
 #include "support/ScriptedUsageSource.hpp"
 
 #include <functional>
-#include <mutex>
 #include <vector>
 
 namespace meterly::ui {

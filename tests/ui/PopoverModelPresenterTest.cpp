@@ -35,7 +35,7 @@ protected:
     state::UsageViewModel model_{main_, defaults_,
                                  std::make_shared<state::NotificationPreferences>(defaults_),
                                  std::make_shared<QuietNotifier>(), nullptr};
-    std::shared_ptr<ScriptedSource> source_ = std::make_shared<ScriptedSource>();
+    std::shared_ptr<ScriptedSource> source_ = std::make_shared<ScriptedSource>(main_);
 };
 
 TEST_F(PopoverModelPresenterTest, LimitsSectionByConnectionAndReading) {

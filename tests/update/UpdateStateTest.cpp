@@ -476,7 +476,7 @@ TEST_F(UpdateStateTest, TheViewModelChecksAtEachStartAndThenWhenFourHoursHavePas
     held.rolloutStartedAt = "2027-01-15T08:00:00Z"; // the executor's start
     held.rolloutPhaseHours = 1000;
     nextBucket = 0.9;
-    auto source = std::make_shared<state::testing::ScriptedSource>();
+    auto source = std::make_shared<state::testing::ScriptedSource>(executor);
     state::UsageViewModel model(executor, defaults, nullptr,
                                 std::make_shared<state::testing::RecordingNotifier>(), updates);
 

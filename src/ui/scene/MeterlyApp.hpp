@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/UsageSource.hpp"
 #include "history/UsageHistoryStore.hpp"
 #include "state/ChangeSignal.hpp"
 #include "state/SetupModel.hpp"
+#include "state/UsageFeed.hpp"
 #include "state/UsageViewModel.hpp"
 #include "ui/popover/PopoverContent.hpp"
 
@@ -58,7 +58,7 @@ public:
         // The launch counter back to 0: this launch reached the tray.
         std::function<void()> recordReachedMenuBar;
         // The status poller of the proxy on a port.
-        std::function<std::shared_ptr<core::UsageSource>(std::uint16_t port)> makeSource;
+        std::function<std::shared_ptr<state::UsageFeed>(std::uint16_t port)> makeSource;
         // A transcript history store.
         std::function<std::shared_ptr<history::UsageHistoryStore>()> makeHistoryStore;
         // After an installed update: restarts the proxy agent, starts the new copy and quits.

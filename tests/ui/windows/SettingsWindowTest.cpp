@@ -277,7 +277,7 @@ TEST_F(SettingsWindowTest, ProxyPaneShowsTheDiagnosticsAndCopiesThem) {
 
 TEST_F(SettingsWindowTest, TheProxyPaneRestsWhileClosedAndKeepsOneCopiedTimerPerRow) {
     setup.writeBaseURL("http://127.0.0.1:8787");
-    usage.model.start(std::make_shared<meterly::testing::ScriptedUsageSource>());
+    usage.model.start(std::make_shared<meterly::testing::ScriptedUsageSource>(setup.main));
     auto view = makeView();
     view->show();
     auto* pane = view->proxyPane();

@@ -120,7 +120,7 @@ TEST_F(WindowScreenshots, SettingsWindow) {
         usage.model.notifications()->setEnabled(false, state::NotificationKind::remaining50);
         // The model's clock ticks with the executor's, so the panes' relative times agree with
         // the times the fixture hands out.
-        usage.model.start(std::make_shared<meterly::testing::ScriptedUsageSource>());
+        usage.model.start(std::make_shared<meterly::testing::ScriptedUsageSource>(setup.main));
 
         setup.writeBaseURL(config::PortSelector::baseURL(setup.port));
         setup.home.write(".claude/settings.json.meterly-backup", "{}");
