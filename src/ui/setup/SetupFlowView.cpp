@@ -130,15 +130,8 @@ void SetupFlowView::refresh() {
     busyText_->setText(QString::fromStdString(content_.busyText));
 
     headline_->setVisible(!content_.headline.empty());
-    headline_->setText(QString::fromStdString(content_.headline));
-    if (content_.screen == Content::Screen::configured) {
-        headline_->setText(QStringLiteral("✓ ") + headline_->text());
-    } else if (content_.screen == Content::Screen::failed) {
-        headline_->setText(QStringLiteral("⚠ ") + headline_->text());
-    }
-    value_->setVisible(!content_.selectableValue.empty() ||
-                       content_.screen == Content::Screen::conflict ||
-                       content_.screen == Content::Screen::failed);
+    headline_->setText(QString::fromStdString(content_.headlineMark + content_.headline));
+    value_->setVisible(content_.showsValue);
     value_->setText(QString::fromStdString(content_.selectableValue));
     body_->setVisible(!content_.body.empty());
     body_->setText(QString::fromStdString(content_.body));
@@ -234,43 +227,26 @@ void SetupFlowView::restyle() {
     const Palette colours = Palette::current();
     const QFont caption = Typography::caption();
     Typography::style(busyText_, caption, colours.secondary);
-    QColor headlineColour = colours.primary;
     QFont headlineFont = caption;
-    switch (content_.screen) {
-    case Content::Screen::configured:
-        headlineColour = colours.green;
-        break;
-    case Content::Screen::failed:
-        headlineColour = colours.orange;
-        break;
-    case Content::Screen::conflict:
+    if (content_.headlineIsBold) {
         headlineFont.setWeight(QFont::DemiBold);
-        break;
-    default:
-        break;
     }
-    Typography::style(headline_, headlineFont, headlineColour);
-    const bool conflict = content_.screen == Content::Screen::conflict;
+    Typography::style(headline_, headlineFont, colours.colour(content_.headlineColour));
     QFont valueFont = caption;
-    if (conflict) {
+    if (content_.valueIsBoxed) {
         valueFont.setFamily(QStringLiteral("monospace"));
         valueFont.setStyleHint(QFont::Monospace);
     }
     value_->setFont(valueFont);
-    // The other base URL stands on the text background in a rounded box.
-    const QColor ink = conflict ? colours.primary : colours.secondary;
+    const QColor ink = colours.colour(content_.valueColour);
     value_->setStyleSheet(
-        conflict ? QStringLiteral("QLabel { background: %1; color: %2; border-radius: 4px; "
-                                  "padding: 6px; }")
-                       .arg(QGuiApplication::palette().color(QPalette::Base).name(),
-                            ink.name(QColor::HexArgb))
-                 : QStringLiteral("QLabel { color: %1; }").arg(ink.name(QColor::HexArgb)));
-    if (content_.screen == Content::Screen::notConfigured) {
-        Typography::style(body_, caption, colours.primary);
-    } else {
-        Typography::style(body_, caption,
-                          content_.bodyIsWarning ? colours.orange : colours.secondary);
-    }
+        content_.valueIsBoxed
+            ? QStringLiteral("QLabel { background: %1; color: %2; border-radius: 4px; "
+                             "padding: 6px; }")
+                  .arg(QGuiApplication::palette().color(QPalette::Base).name(),
+                       ink.name(QColor::HexArgb))
+            : QStringLiteral("QLabel { color: %1; }").arg(ink.name(QColor::HexArgb)));
+    Typography::style(body_, caption, colours.colour(content_.bodyColour));
     for (auto* label : bulletTexts_) {
         Typography::style(label, caption, colours.secondary);
     }

@@ -31,8 +31,9 @@ namespace {
 using Pane = state::SettingsPane;
 using Kind = state::NotificationKind;
 
+// A widget on screen; the pane has no widget for a row it does not show.
 bool shown(const QWidget* widget) {
-    return !widget->isHidden();
+    return widget != nullptr && !widget->isHidden();
 }
 
 state::ProxyDiagnostics diagnosticsOf(const std::filesystem::path& home) {
@@ -263,14 +264,14 @@ TEST_F(SettingsWindowTest, ProxyPaneShowsTheDiagnosticsAndCopiesThem) {
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), found.settingsPath);
     EXPECT_EQ(pane->copyPathButton("Settings file")->title(), "Copied");
     setup.main.advance(1);
-    pane->copyPathButton("Agent plist")->click();
+    pane->copyPathButton("Service unit")->click();
     EXPECT_EQ(pane->copyPathButton("Settings file")->title(), "Copy");
     setup.main.advance(1.5);
-    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copied");
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copied");
     setup.main.advance(1);
-    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copy");
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copy");
 
-    pane->showPathButton("Agent plist")->click();
+    pane->showPathButton("Service unit")->click();
     EXPECT_EQ(revealed, std::vector<std::string>{found.agentPlistPath});
     setup.settle();
 }
@@ -287,11 +288,11 @@ TEST_F(SettingsWindowTest, TheProxyPaneRestsWhileClosedAndKeepsOneCopiedTimerPer
         pane->copyPathButton("Settings file")->click();
         setup.main.advance(0.5);
     }
-    pane->copyPathButton("Agent plist")->click();
+    pane->copyPathButton("Service unit")->click();
     EXPECT_EQ(pane->pendingCopiedTimers(), 2u);
     setup.main.advance(2.1);
     EXPECT_EQ(pane->pendingCopiedTimers(), 0u);
-    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copy");
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copy");
 
     // Open, the pane follows the clock; closed, it rests, and catches up when it opens again.
     int rebuilt = pane->rebuildCount();
