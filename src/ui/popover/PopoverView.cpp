@@ -8,13 +8,13 @@
 #include "ui/popover/UsageCreditsRow.hpp"
 #include "ui/popover/WindowRow.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/update/UpdateBanner.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -89,7 +89,11 @@ PopoverView::PopoverView(PopoverActions actions, QWidget* parent)
     connect(settings_, &TextButton::clicked, this, [this] { call(actions_.openSettings); });
     setContent(content_);
     filled_ = false;
-    applyColours();
+    ThemeWatch::follow(this, [this] {
+        restyle();
+        update();
+    });
+    restyle();
 }
 
 void PopoverView::resetViewState() {
@@ -146,15 +150,7 @@ void PopoverView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Palette::current().panel);
 }
 
-void PopoverView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-        update();
-    }
-}
-
-void PopoverView::applyColours() {
+void PopoverView::restyle() {
     const Palette palette = Palette::current();
     settings_->setFont(Typography::caption2());
     settings_->setColours(palette.blue, palette.blue.lighter(120));

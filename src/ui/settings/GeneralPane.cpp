@@ -4,13 +4,13 @@
 #include "ui/settings/LaunchAtLoginRow.hpp"
 #include "ui/settings/SettingsPresenter.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/update/UpdateOffer.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "update/UpdateState.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -77,6 +77,7 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
     if (updates_.state != nullptr) {
         updatesChanged_ = updates_.state->changed().connect([this] { refresh(); });
     }
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     refresh();
 }
@@ -110,13 +111,6 @@ void GeneralPane::refresh() {
 void GeneralPane::showEvent(QShowEvent* event) {
     refresh();
     QWidget::showEvent(event);
-}
-
-void GeneralPane::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void GeneralPane::restyle() {

@@ -7,6 +7,7 @@
 #include "ui/setup/DisconnectButton.hpp"
 #include "ui/setup/SetupFlowView.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/ElidedLabel.hpp"
@@ -15,7 +16,6 @@
 #include "ui/widgets/TextButton.hpp"
 
 #include <QClipboard>
-#include <QEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -140,6 +140,10 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
     setupChanged_ = setup_.changed().connect([this] { refreshIfShown(); });
     modelChanged_ = model_.changed().connect([this] { refreshIfShown(); });
     diagnosticsChanged_ = diagnostics_.changed().connect([this] { refreshIfShown(); });
+    ThemeWatch::follow(this, [this] {
+        restyle();
+        refresh();
+    });
     restyle();
     refresh();
 }
@@ -324,14 +328,6 @@ void ProxyPane::copyPath(const std::string& path) {
     clipboard->setText(QString::fromStdString(path));
     copies_.copiedPath(path);
     refresh();
-}
-
-void ProxyPane::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-        refresh();
-    }
-    QWidget::changeEvent(event);
 }
 
 void ProxyPane::restyle() {

@@ -84,7 +84,6 @@ public:
     std::size_t pendingCopiedTimers() const { return copies_.pendingTimers(); }
 
 protected:
-    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

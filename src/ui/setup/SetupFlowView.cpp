@@ -3,10 +3,10 @@
 #include "state/SetupModel.hpp"
 #include "ui/setup/DisconnectButton.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -109,6 +109,7 @@ SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dis
     shortcut(QKeySequence(Qt::Key_Escape), Content::Shortcut::cancelAction);
 
     modelChanged_ = model_.changed().connect([this] { refresh(); });
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     refresh();
 }
@@ -214,13 +215,6 @@ void SetupFlowView::trigger(Action action) {
         model_.retry();
         return;
     }
-}
-
-void SetupFlowView::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void SetupFlowView::restyle() {

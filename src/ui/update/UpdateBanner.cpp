@@ -1,12 +1,12 @@
 #include "ui/update/UpdateBanner.hpp"
 
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/LineLimitedLabel.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -97,6 +97,7 @@ UpdateBanner::UpdateBanner(QWidget* parent)
 
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     setContent(content_);
+    ThemeWatch::follow(this, [this] { restyle(); });
 }
 
 void UpdateBanner::setActions(Actions actions) {
@@ -118,7 +119,7 @@ void UpdateBanner::setContent(const UpdateBannerContent& content) {
     busyText_->setText(content.busyText);
     failed_->setVisible(content.stage == Stage::failed);
     failure_->setText(content.failure);
-    applyColours();
+    restyle();
 }
 
 void UpdateBanner::paintEvent(QPaintEvent*) {
@@ -129,14 +130,7 @@ void UpdateBanner::paintEvent(QPaintEvent*) {
     painter.fillPath(path, Palette::withOpacity(Palette::current().blue, 0.1));
 }
 
-void UpdateBanner::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void UpdateBanner::applyColours() {
+void UpdateBanner::restyle() {
     const Palette palette = Palette::current();
     Typography::style(title_, Typography::system(11, QFont::DemiBold), palette.primary);
     notesText_->setFont(Typography::caption2());
