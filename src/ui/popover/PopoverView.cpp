@@ -70,12 +70,7 @@ PopoverView::PopoverView(PopoverActions actions, QWidget* parent)
             actions_.hideRunwayWarning(PopoverActions::Window::sevenDay);
         }
     });
-    banner_->setActions({
-        .update = [this] { call(actions_.update); },
-        .openNotes = [this] { call(actions_.openNotes); },
-        .tryAgain = [this] { call(actions_.tryAgain); },
-        .downloadInBrowser = [this] { call(actions_.downloadInBrowser); },
-    });
+    banner_->setActions(actions_.banner);
     credits_->setOpenAction([this](std::function<void(bool)> done) {
         if (actions_.openClaude) {
             actions_.openClaude(std::move(done));

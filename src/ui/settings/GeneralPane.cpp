@@ -9,6 +9,7 @@
 #include "ui/update/UpdateOffer.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "ui/widgets/Spinner.hpp"
 #include "update/UpdateState.hpp"
 
 #include <QHBoxLayout>
@@ -39,7 +40,7 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
       versionTitle_(PlainText::label(this)), version_(PlainText::label(this)),
       checkRow_(new QWidget(this)),
       check_(new QPushButton(QStringLiteral("Check for updates"), checkRow_)),
-      checkSpinner_(new QProgressBar(checkRow_)), summary_(PlainText::label(checkRow_)) {
+      checkSpinner_(Spinner::create(checkRow_)), summary_(PlainText::label(checkRow_)) {
     column_->setContentsMargins(0, 0, 0, 0);
     column_->setSpacing(10);
     banner_->setActions(updates_.bannerActions);
@@ -60,9 +61,6 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
     checkRow->setSpacing(8);
     check_->setAutoDefault(false);
     check_->setFont(Typography::caption());
-    checkSpinner_->setRange(0, 0);
-    checkSpinner_->setTextVisible(false);
-    checkSpinner_->setFixedSize(16, 6);
     checkRow->addWidget(check_);
     checkRow->addWidget(checkSpinner_);
     checkRow->addStretch(1);

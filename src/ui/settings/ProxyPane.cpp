@@ -13,6 +13,7 @@
 #include "ui/widgets/ElidedLabel.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/PulsingDot.hpp"
+#include "ui/widgets/Spinner.hpp"
 #include "ui/widgets/TextButton.hpp"
 
 #include <QClipboard>
@@ -34,14 +35,6 @@ constexpr int labelWidth = 92;
 constexpr int pathWidth = 182;
 constexpr int copyWidth = 46;
 
-QProgressBar* smallSpinner(QWidget* parent) {
-    auto* spinner = new QProgressBar(parent);
-    spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(16, 6);
-    return spinner;
-}
-
 QPushButton* smallButton(const QString& title, QWidget* parent) {
     auto* button = new QPushButton(title, parent);
     button->setAutoDefault(false);
@@ -60,7 +53,7 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
       copies_(main, [this] { refreshIfShown(); }), flow_(new SetupFlowView(setup, {}, this)),
       flowDivider_(new Divider(this)), restartNote_(new QWidget(this)),
       restartText_(PlainText::label(restartNote_)),
-      restartOK_(smallButton(QStringLiteral("OK"), restartNote_)), spinner_(smallSpinner(this)),
+      restartOK_(smallButton(QStringLiteral("OK"), restartNote_)), spinner_(Spinner::create(this)),
       details_(new QWidget(this)), dot_(new PulsingDot(8, details_)),
       verdict_(PlainText::label(details_)), chart_(new RequestsChart(texts_, details_)),
       detailsTitle_(PlainText::label(details_)), grid_(new QGridLayout),

@@ -6,6 +6,7 @@
 #include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "ui/widgets/Spinner.hpp"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -33,7 +34,7 @@ QLabel* wrapping(QWidget* parent) {
 SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dismiss,
                              QWidget* parent)
     : QWidget(parent), model_(model), dismiss_(std::move(dismiss)), busy_(new QWidget(this)),
-      spinner_(new QProgressBar(busy_)), busyText_(PlainText::label(busy_)),
+      spinner_(Spinner::create(busy_)), busyText_(PlainText::label(busy_)),
       screen_(new QWidget(this)), headline_(wrapping(screen_)), value_(wrapping(screen_)),
       body_(wrapping(screen_)), disconnect_(new DisconnectButton(model, screen_)),
       leadingDismiss_(new QPushButton(screen_)) {
@@ -43,9 +44,6 @@ SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dis
     auto* busyRow = new QHBoxLayout(busy_);
     busyRow->setContentsMargins(0, 0, 0, 0);
     busyRow->setSpacing(8);
-    spinner_->setRange(0, 0);
-    spinner_->setTextVisible(false);
-    spinner_->setFixedSize(16, 6);
     busyRow->addWidget(spinner_, 0, Qt::AlignVCenter);
     busyRow->addWidget(busyText_, 1, Qt::AlignVCenter);
     column->addWidget(busy_);

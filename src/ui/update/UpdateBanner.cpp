@@ -5,6 +5,7 @@
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/LineLimitedLabel.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "ui/widgets/Spinner.hpp"
 #include "ui/widgets/TextButton.hpp"
 
 #include <QHBoxLayout>
@@ -45,7 +46,7 @@ UpdateBanner::UpdateBanner(QWidget* parent)
       idle_(new QWidget(this)), update_(new TextButton(QStringLiteral("Update"), idle_)),
       notes_(new TextButton(QStringLiteral("What's new"), idle_)), download_(new QWidget(this)),
       progress_(new QProgressBar(download_)), progressText_(PlainText::label(download_)),
-      busy_(new QWidget(this)), spinner_(new QProgressBar(busy_)),
+      busy_(new QWidget(this)), spinner_(Spinner::create(busy_, 4)),
       busyText_(PlainText::label(busy_)), failed_(new QWidget(this)),
       failure_(PlainText::label(failed_)),
       tryAgain_(new TextButton(QStringLiteral("Try again"), failed_)),
@@ -70,10 +71,6 @@ UpdateBanner::UpdateBanner(QWidget* parent)
     column->addWidget(download_);
 
     auto* busyRow = row(busy_, 6);
-    // Indeterminate: a range of 0 to 0 makes the bar run without end.
-    spinner_->setRange(0, 0);
-    spinner_->setTextVisible(false);
-    spinner_->setFixedSize(16, 4);
     busyRow->addWidget(spinner_, 0, Qt::AlignVCenter);
     busyRow->addWidget(busyText_, 0, Qt::AlignVCenter);
     busyRow->addStretch(1);
