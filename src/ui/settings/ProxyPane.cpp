@@ -143,18 +143,58 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
 
 ProxyPane::~ProxyPane() = default;
 
-void ProxyPane::addRow() {
-    const int line = static_cast<int>(rows_.size());
+void ProxyPane::matchRows() {
+    while (rows_.size() > content_.rows.size()) {
+        dropRow(rows_.back());
+        rows_.pop_back();
+    }
+    for (std::size_t i = 0; i < content_.rows.size(); ++i) {
+        const auto kind = content_.rows[i].kind;
+        if (i < rows_.size() && rows_[i].kind == kind) {
+            continue;
+        }
+        if (i == rows_.size()) {
+            rows_.emplace_back();
+        } else {
+            dropRow(rows_[i]);
+        }
+        rows_[i] = makeRow(i, kind);
+        for (QWidget* widget : rows_[i].widgets()) {
+            widget->show();
+        }
+    }
+}
+
+std::vector<QWidget*> ProxyPane::DetailRow::widgets() const {
+    std::vector<QWidget*> made;
+    for (QWidget* widget : std::initializer_list<QWidget*>{name, fact, path, copy, show, spacer}) {
+        if (widget != nullptr) {
+            made.push_back(widget);
+        }
+    }
+    return made;
+}
+
+ProxyPane::DetailRow ProxyPane::makeRow(std::size_t index, Row::Kind kind) {
+    const int line = static_cast<int>(index);
     DetailRow entry;
-    entry.spacer = new QWidget(details_);
-    entry.spacer->setFixedHeight(6);
-    grid_->addWidget(entry.spacer, line, 0, 1, 4);
+    entry.kind = kind;
+    if (kind == Row::Kind::spacer) {
+        entry.spacer = new QWidget(details_);
+        entry.spacer->setFixedHeight(6);
+        grid_->addWidget(entry.spacer, line, 0, 1, 4);
+        return entry;
+    }
     entry.name = PlainText::label(details_);
     entry.name->setFixedWidth(labelWidth);
     grid_->addWidget(entry.name, line, 0, Qt::AlignLeading | Qt::AlignVCenter);
-    entry.fact = PlainText::label(details_);
-    entry.fact->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    grid_->addWidget(entry.fact, line, 1, 1, 3, Qt::AlignLeading | Qt::AlignVCenter);
+    if (kind == Row::Kind::fact) {
+        entry.fact = PlainText::label(details_);
+        entry.fact->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid_->addWidget(entry.fact, line, 1, 1, 3, Qt::AlignLeading | Qt::AlignVCenter);
+        styleRow(entry);
+        return entry;
+    }
     entry.path = new ElidedLabel(Qt::ElideMiddle, details_);
     entry.path->setFixedWidth(pathWidth);
     grid_->addWidget(entry.path, line, 1, Qt::AlignLeading | Qt::AlignVCenter);
@@ -163,7 +203,6 @@ void ProxyPane::addRow() {
     grid_->addWidget(entry.copy, line, 2, Qt::AlignLeading | Qt::AlignVCenter);
     entry.show = new TextButton(QStringLiteral("Show"), details_);
     grid_->addWidget(entry.show, line, 3, Qt::AlignLeading | Qt::AlignVCenter);
-    const auto index = static_cast<std::size_t>(line);
     connect(entry.copy, &QAbstractButton::clicked, this, [this, index] {
         if (auto value = rowValueAt(index)) {
             copyPath(*value);
@@ -174,8 +213,18 @@ void ProxyPane::addRow() {
             services_.reveal(QString::fromStdString(*value));
         }
     });
-    rows_.push_back(entry);
-    restyle();
+    styleRow(entry);
+    return entry;
+}
+
+void ProxyPane::dropRow(DetailRow& entry) {
+    for (QWidget* widget : entry.widgets()) {
+        grid_->removeWidget(widget);
+        widget->hide();
+        // Later: the row's own button may be what is being clicked.
+        widget->deleteLater();
+    }
+    entry = {};
 }
 
 std::optional<std::string> ProxyPane::rowValueAt(std::size_t index) const {
@@ -231,11 +280,9 @@ void ProxyPane::refresh() {
     if (content_.showsChart) {
         chart_->setBuckets(model_.history()->requestsByHour);
     }
-    while (rows_.size() < content_.rows.size()) {
-        addRow();
-    }
+    matchRows();
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        showRow(rows_[i], i < content_.rows.size() ? &content_.rows[i] : nullptr);
+        showRow(rows_[i], content_.rows[i]);
     }
     const auto apply = [](QPushButton* button, const ProxyPaneContent::Button& state) {
         button->setText(QString::fromStdString(state.title));
@@ -248,26 +295,19 @@ void ProxyPane::refresh() {
     apply(copy_, content_.copy);
 }
 
-void ProxyPane::showRow(const DetailRow& entry, const Row* shown) {
-    const auto kind = shown != nullptr ? std::optional(shown->kind) : std::nullopt;
-    entry.spacer->setVisible(kind == Row::Kind::spacer);
-    entry.name->setVisible(kind == Row::Kind::fact || kind == Row::Kind::path);
-    entry.fact->setVisible(kind == Row::Kind::fact);
-    for (QWidget* widget : std::initializer_list<QWidget*>{entry.path, entry.copy, entry.show}) {
-        widget->setVisible(kind == Row::Kind::path);
-    }
-    if (shown == nullptr || kind == Row::Kind::spacer) {
+void ProxyPane::showRow(const DetailRow& entry, const Row& shown) {
+    if (shown.kind == Row::Kind::spacer) {
         return;
     }
-    entry.name->setText(QString::fromStdString(shown->label));
-    const QString value = QString::fromStdString(shown->value);
-    if (kind == Row::Kind::fact) {
+    entry.name->setText(QString::fromStdString(shown.label));
+    const QString value = QString::fromStdString(shown.value);
+    if (shown.kind == Row::Kind::fact) {
         entry.fact->setText(value);
         return;
     }
     entry.path->setText(value);
     PlainText::setToolTip(entry.path, value);
-    entry.copy->setTitle(QString::fromStdString(shown->copyTitle));
+    entry.copy->setTitle(QString::fromStdString(shown.copyTitle));
 }
 
 const ProxyPane::DetailRow* ProxyPane::row(const std::string& label) const {
@@ -289,7 +329,7 @@ QString ProxyPane::rowValue(const std::string& label) const {
     if (entry == nullptr) {
         return {};
     }
-    return entry->fact->isHidden() ? entry->path->text() : entry->fact->text();
+    return entry->fact != nullptr ? entry->fact->text() : entry->path->text();
 }
 
 TextButton* ProxyPane::copyPathButton(const std::string& label) const {
@@ -328,9 +368,20 @@ void ProxyPane::restyle() {
     Typography::style(restartText_, Typography::caption(), colours.orange);
     Typography::style(verdict_, Typography::system(12), colours.primary);
     Typography::style(detailsTitle_, Typography::system(13, QFont::DemiBold), colours.primary);
-    for (auto& entry : rows_) {
+    for (const auto& entry : rows_) {
+        styleRow(entry);
+    }
+}
+
+void ProxyPane::styleRow(const DetailRow& entry) {
+    const Palette colours = Palette::current();
+    if (entry.name != nullptr) {
         Typography::style(entry.name, Typography::caption(), colours.secondary);
+    }
+    if (entry.fact != nullptr) {
         Typography::style(entry.fact, Typography::caption(), colours.primary);
+    }
+    if (entry.path != nullptr) {
         entry.path->setFont(Typography::caption());
         entry.path->setColour(colours.primary);
         for (auto* button : {entry.copy, entry.show}) {

@@ -87,18 +87,27 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // The widgets of the details row at one index; those of the row's kind are shown.
+    // The widgets of the details row at one index, made for the row's kind (the others stay
+    // null): a grid holds only the rows it shows, so that its spacing is the same for all.
     struct DetailRow {
+        ProxyPaneContent::Row::Kind kind = ProxyPaneContent::Row::Kind::fact;
         QLabel* name = nullptr;
         QLabel* fact = nullptr;
         ElidedLabel* path = nullptr;
         TextButton* copy = nullptr;
         TextButton* show = nullptr;
         QWidget* spacer = nullptr;
+
+        // The widgets made.
+        std::vector<QWidget*> widgets() const;
     };
     const DetailRow* row(const std::string& label) const;
-    void addRow();
-    void showRow(const DetailRow& entry, const ProxyPaneContent::Row* shown);
+    // The rows of the grid as many and of the kinds of the presenter's rows.
+    void matchRows();
+    DetailRow makeRow(std::size_t index, ProxyPaneContent::Row::Kind kind);
+    void dropRow(DetailRow& entry);
+    void styleRow(const DetailRow& entry);
+    static void showRow(const DetailRow& entry, const ProxyPaneContent::Row& shown);
     // The value of the row at `index`, when the pane shows one there.
     std::optional<std::string> rowValueAt(std::size_t index) const;
     void restyle();

@@ -308,6 +308,37 @@ TEST_F(SettingsWindowTest, TheProxyPaneRestsWhileClosedAndKeepsOneCopiedTimerPer
     setup.settle();
 }
 
+TEST_F(SettingsWindowTest, TheDetailsFollowTheRowsThatComeAndGo) {
+    setup.writeBaseURL("http://127.0.0.1:8787");
+    found.environmentName = "development";
+    found.backupExists = true;
+    auto view = makeView();
+    view->show();
+    auto* pane = view->proxyPane();
+    ASSERT_TRUE(shown(pane->rowLabel("Environment")));
+    EXPECT_EQ(pane->rowValue("Environment"), "development");
+    EXPECT_LT(pane->rowLabel("Environment")->y(), pane->rowLabel("Settings file")->y());
+    EXPECT_LT(pane->rowLabel("Settings file")->y(), pane->rowLabel("Backup")->y());
+    EXPECT_LT(pane->rowLabel("Backup")->y(), pane->rowLabel("Service unit")->y());
+    pane->copyPathButton("Backup")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), found.backupPath);
+
+    // Production, no backup: the rows after the gone ones move up and keep their own paths.
+    found.environmentName = "production";
+    found.backupExists = false;
+    pane->recheckButton()->click();
+    ASSERT_TRUE(setup.settle());
+    EXPECT_FALSE(shown(pane->rowLabel("Environment")));
+    EXPECT_FALSE(shown(pane->rowLabel("Backup")));
+    EXPECT_EQ(pane->rowValue("Last request"), "none since the proxy started");
+    pane->copyPathButton("Settings file")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), found.settingsPath);
+    pane->showPathButton("Service unit")->click();
+    EXPECT_EQ(revealed, std::vector<std::string>{found.agentPlistPath});
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copy");
+    setup.settle();
+}
+
 TEST_F(SettingsWindowTest, RestartAndRepairRunWithTheirButtonDisabledAndReadAgainAfter) {
     setup.writeBaseURL("http://127.0.0.1:8787");
     found.installedExecutablePath = "/gone/meterly";
