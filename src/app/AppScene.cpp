@@ -111,18 +111,7 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
         settings.updates.offer = &offer;
         settings.updates.texts = texts;
         settings.updates.now = [&usage] { return usage.now(); };
-        settings.updates.bannerActions.update = [&scene] { scene->updateThenRelaunch(); };
-        settings.updates.bannerActions.tryAgain = [&scene] { scene->updateThenRelaunch(); };
-        settings.updates.bannerActions.openNotes = [&offer] {
-            if (auto url = offer.notesURL()) {
-                ui::DesktopActions::openWebPage(QString::fromStdString(*url));
-            }
-        };
-        settings.updates.bannerActions.downloadInBrowser = [&offer] {
-            if (auto url = offer.downloadURL()) {
-                ui::DesktopActions::openWebPage(QString::fromStdString(*url));
-            }
-        };
+        settings.updates.bannerActions = scene->bannerActions();
         return new ui::SettingsView(usage, setup, state::SettingsRoute::shared(), main,
                                     installerWorker, texts, std::move(settings));
     });

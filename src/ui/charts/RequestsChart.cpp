@@ -2,6 +2,7 @@
 
 #include "ui/charts/RequestsChartLayout.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
@@ -44,6 +45,7 @@ RequestsChart::RequestsChart(std::shared_ptr<const state::TextFormatter> texts, 
     caption->addStretch(1);
     caption->addWidget(total_, 0, Qt::AlignBaseline);
     column->addLayout(caption);
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     setBuckets({});
 }
@@ -56,13 +58,6 @@ void RequestsChart::setBuckets(std::vector<history::RequestBucket> buckets) {
     axisStart_->setText(QString::fromStdString(Layout::axisStart(buckets, *texts_)));
     total_->setText(QString::fromStdString(Layout::totalText(buckets)));
     plot_->setBuckets(std::move(buckets));
-}
-
-void RequestsChart::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void RequestsChart::restyle() {

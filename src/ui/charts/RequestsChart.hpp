@@ -32,8 +32,6 @@ public:
     QLabel* axisStartLabel() const { return axisStart_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void restyle();
 

@@ -38,7 +38,7 @@ WindowFillChart::WindowFillChart(QWidget* parent)
     title_->setText(QStringLiteral("Window fill"));
     note_->setWordWrap(false);
     setAccessibleName(QStringLiteral("Fill of recent five-hour windows"));
-    applyColours();
+    restyle();
     note_->hide();
 }
 
@@ -54,10 +54,10 @@ void WindowFillChart::setContent(const WindowFillChartContent& content) {
     note_->setText(content.note.value_or(QString()));
     note_->setVisible(content.note.has_value());
     setAccessibleDescription(content.headline);
-    applyColours();
+    restyle();
 }
 
-void WindowFillChart::applyColours() {
+void WindowFillChart::restyle() {
     const Palette palette = Palette::current();
     Typography::style(axisStart_, Typography::caption2(), palette.tertiary);
     Typography::style(axisEnd_, Typography::caption2(), palette.tertiary);

@@ -22,7 +22,7 @@ public:
     WindowFillPlot* plot() const { return plot_; }
 
 private:
-    void applyColours();
+    void restyle();
 
     WindowFillChartContent content_;
     WindowFillPlot* plot_;

@@ -1,5 +1,7 @@
 #include "ui/platform/SchemeHandlers.hpp"
 
+#include "core/AsciiText.hpp"
+
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -30,10 +32,10 @@ fs::path base(const core::EnvironmentLookup& environment, std::string_view varia
     return fallback;
 }
 
-std::string trimmed(std::string text) {
-    const auto begin = text.find_first_not_of(" \t\r");
-    const auto end = text.find_last_not_of(" \t\r");
-    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+// Desktop files are cut at spaces, tabs and the carriage returns of files written on Windows.
+std::string trimmed(std::string_view text) {
+    return std::string(
+        core::ascii::trimmed(text, [](char c) { return core::ascii::isBlank(c) || c == '\r'; }));
 }
 
 bool isFile(const fs::path& path) {

@@ -1,13 +1,13 @@
 #include "ui/popover/HistorySection.hpp"
 
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/ElidedLabel.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -47,7 +47,8 @@ HistorySection::HistorySection(QWidget* parent)
     column->addWidget(windows_);
     column->addWidget(beforeProjects_);
     column->addWidget(projects_);
-    applyColours();
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
 }
 
 void HistorySection::setRevealAction(std::function<void(const QString&)> reveal) {
@@ -122,17 +123,10 @@ void HistorySection::setContent(const HistoryContent& content) {
     afterModels_->setVisible(hasModels);
     beforeProjects_->setVisible(hasProjects);
     projects_->setVisible(hasProjects);
-    applyColours();
+    restyle();
 }
 
-void HistorySection::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void HistorySection::applyColours() {
+void HistorySection::restyle() {
     const Palette palette = Palette::current();
     for (auto* heading : headings_) {
         Typography::style(heading, Typography::system(11, QFont::Medium), palette.primary);

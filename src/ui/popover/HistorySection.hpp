@@ -30,8 +30,6 @@ public:
     QWidget* projectsBlock() const { return projects_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     struct Line {
         QWidget* row = nullptr;
@@ -42,7 +40,7 @@ private:
     Line makeLine(QWidget* block, QVBoxLayout* layout, bool withLink);
     void fill(std::vector<Line>& lines, QWidget* block, QVBoxLayout* layout, std::size_t count,
               bool withLink);
-    void applyColours();
+    void restyle();
 
     HistoryContent content_;
     std::function<void(const QString&)> reveal_;

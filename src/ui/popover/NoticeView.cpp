@@ -1,11 +1,11 @@
 #include "ui/popover/NoticeView.hpp"
 
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -20,7 +20,8 @@ NoticeView::NoticeView(QWidget* parent)
     column->addWidget(text_);
     // It never truncates: it wraps onto as many lines as it needs.
     text_->setWordWrap(true);
-    applyColours();
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
 }
 
 NoticeView* NoticeView::notConnected(std::function<void()> setUp, QWidget* parent) {
@@ -36,7 +37,7 @@ NoticeView* NoticeView::notConnected(std::function<void()> setUp, QWidget* paren
             view->actionHandler_();
         }
     });
-    view->applyColours();
+    view->restyle();
     return view;
 }
 
@@ -46,14 +47,7 @@ void NoticeView::setContent(const NoticeContent& content) {
     text_->setText(content.text);
 }
 
-void NoticeView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void NoticeView::applyColours() {
+void NoticeView::restyle() {
     const Palette palette = Palette::current();
     Typography::style(title_, Typography::system(12, QFont::Medium), palette.primary);
     Typography::style(text_, Typography::caption(), palette.secondary);

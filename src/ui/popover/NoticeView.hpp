@@ -26,10 +26,8 @@ public:
     TextButton* actionButton() const { return action_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
-    void applyColours();
+    void restyle();
 
     NoticeContent content_;
     QLabel* title_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/update/UpdateBanner.hpp"
+
 #include <QString>
 #include <functional>
 
@@ -22,10 +24,7 @@ struct PopoverActions {
     // Shows a project's folder in the file manager.
     std::function<void(const QString& path)> revealFolder;
     // The update banner's buttons.
-    std::function<void()> update;
-    std::function<void()> tryAgain;
-    std::function<void()> openNotes;
-    std::function<void()> downloadInBrowser;
+    UpdateBanner::Actions banner;
 };
 
 } // namespace meterly::ui

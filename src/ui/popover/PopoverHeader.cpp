@@ -1,12 +1,12 @@
 #include "ui/popover/PopoverHeader.hpp"
 
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/PulsingDot.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,7 +43,8 @@ PopoverHeader::PopoverHeader(QWidget* parent)
     modelLine_->setAlignment(Qt::AlignCenter);
     modelLine_->setAttribute(Qt::WA_TransparentForMouseEvents, true);
     modelLine_->hide();
-    applyColours();
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
 }
 
 void PopoverHeader::setQuitAction(std::function<void()> quit) {
@@ -58,20 +59,13 @@ void PopoverHeader::setContent(const HeaderContent& content) {
     statusLabel_->setText(content.status.label);
     PlainText::setToolTip(statusRow_, content.status.detail);
     modelLine_->setVisible(content.modelLine.has_value());
-    applyColours();
+    restyle();
     placeModelLine();
 }
 
 void PopoverHeader::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placeModelLine();
-}
-
-void PopoverHeader::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
-        applyColours();
-    }
 }
 
 void PopoverHeader::placeModelLine() {
@@ -84,7 +78,7 @@ void PopoverHeader::placeModelLine() {
     modelLine_->raise();
 }
 
-void PopoverHeader::applyColours() {
+void PopoverHeader::restyle() {
     const Palette palette = Palette::current();
     Typography::style(statusLabel_, Typography::caption(), palette.secondary);
     Typography::style(modelLine_, Typography::caption(), palette.secondary);

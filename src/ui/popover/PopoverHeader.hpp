@@ -30,10 +30,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
-    void applyColours();
+    void restyle();
     void placeModelLine();
 
     HeaderContent content_;

@@ -8,13 +8,13 @@
 #include "ui/popover/UsageCreditsRow.hpp"
 #include "ui/popover/WindowRow.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/update/UpdateBanner.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -70,12 +70,7 @@ PopoverView::PopoverView(PopoverActions actions, QWidget* parent)
             actions_.hideRunwayWarning(PopoverActions::Window::sevenDay);
         }
     });
-    banner_->setActions({
-        .update = [this] { call(actions_.update); },
-        .openNotes = [this] { call(actions_.openNotes); },
-        .tryAgain = [this] { call(actions_.tryAgain); },
-        .downloadInBrowser = [this] { call(actions_.downloadInBrowser); },
-    });
+    banner_->setActions(actions_.banner);
     credits_->setOpenAction([this](std::function<void(bool)> done) {
         if (actions_.openClaude) {
             actions_.openClaude(std::move(done));
@@ -89,7 +84,11 @@ PopoverView::PopoverView(PopoverActions actions, QWidget* parent)
     connect(settings_, &TextButton::clicked, this, [this] { call(actions_.openSettings); });
     setContent(content_);
     filled_ = false;
-    applyColours();
+    ThemeWatch::follow(this, [this] {
+        restyle();
+        update();
+    });
+    restyle();
 }
 
 void PopoverView::resetViewState() {
@@ -146,15 +145,7 @@ void PopoverView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Palette::current().panel);
 }
 
-void PopoverView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-        update();
-    }
-}
-
-void PopoverView::applyColours() {
+void PopoverView::restyle() {
     const Palette palette = Palette::current();
     settings_->setFont(Typography::caption2());
     settings_->setColours(palette.blue, palette.blue.lighter(120));

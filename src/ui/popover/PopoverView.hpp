@@ -53,10 +53,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
-    void applyColours();
+    void restyle();
 
     PopoverActions actions_;
     PopoverContent content_;

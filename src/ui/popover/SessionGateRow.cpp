@@ -2,10 +2,10 @@
 
 #include "ui/popover/SessionSlotStrip.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -27,7 +27,8 @@ SessionGateRow::SessionGateRow(QWidget* parent)
     column->addWidget(caption_);
     title_->setText(QStringLiteral("Today's windows"));
     setAccessibleName(QStringLiteral("Today's five-hour windows"));
-    applyColours();
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
 }
 
 void SessionGateRow::setContent(const SessionGateContent& content) {
@@ -38,14 +39,7 @@ void SessionGateRow::setContent(const SessionGateContent& content) {
     strip_->setSlots(content.sessionSlots);
 }
 
-void SessionGateRow::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void SessionGateRow::applyColours() {
+void SessionGateRow::restyle() {
     const Palette palette = Palette::current();
     Typography::style(title_, Typography::system(12, QFont::Medium), palette.primary);
     Typography::style(count_, Typography::monospacedDigits(Typography::system(12, QFont::DemiBold)),

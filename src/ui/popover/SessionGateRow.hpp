@@ -21,10 +21,8 @@ public:
     SessionSlotStrip* strip() const { return strip_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
-    void applyColours();
+    void restyle();
 
     SessionGateContent content_;
     QLabel* title_;

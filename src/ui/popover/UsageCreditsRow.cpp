@@ -1,11 +1,11 @@
 #include "ui/popover/UsageCreditsRow.hpp"
 
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -29,7 +29,8 @@ UsageCreditsRow::UsageCreditsRow(QWidget* parent)
     missing_->setText(QStringLiteral("Claude isn't installed."));
     missing_->hide();
     connect(open_, &TextButton::clicked, this, &UsageCreditsRow::open);
-    applyColours();
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
 }
 
 void UsageCreditsRow::setOpenAction(OpenClaude open) {
@@ -55,14 +56,7 @@ void UsageCreditsRow::open() {
     });
 }
 
-void UsageCreditsRow::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void UsageCreditsRow::applyColours() {
+void UsageCreditsRow::restyle() {
     const Palette palette = Palette::current();
     Typography::style(title_, Typography::caption(), palette.primary);
     open_->setFont(Typography::caption2());

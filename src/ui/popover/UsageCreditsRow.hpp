@@ -25,11 +25,9 @@ public:
     TextButton* openButton() const { return open_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void open();
-    void applyColours();
+    void restyle();
 
     QLabel* title_;
     TextButton* open_;

@@ -2,11 +2,11 @@
 
 #include "ui/charts/DotBar.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -51,7 +51,8 @@ WindowRow::WindowRow(QWidget* parent)
     reset->addStretch(1);
     reset->addWidget(resetClock_, 0, Qt::AlignVCenter);
     column->addLayout(reset);
-    applyColours();
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
 }
 
 void WindowRow::setHideWarningAction(std::function<void()> hide) {
@@ -69,17 +70,10 @@ void WindowRow::setContent(const WindowRowContent& content) {
     warning_->setVisible(content.showsRunwayWarning);
     resetsIn_->setText(content.resetsIn);
     resetClock_->setText(content.resetClock);
-    applyColours();
+    restyle();
 }
 
-void WindowRow::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void WindowRow::applyColours() {
+void WindowRow::restyle() {
     const Palette palette = Palette::current();
     const QColor tone = RingGauge::toneColour(content_.tone, palette);
     Typography::style(title_, Typography::system(12, QFont::Medium), palette.primary);

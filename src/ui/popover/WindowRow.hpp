@@ -29,10 +29,8 @@ public:
     QLabel* percentLabel() const { return percent_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
-    void applyColours();
+    void restyle();
 
     WindowRowContent content_;
     QLabel* title_;

@@ -42,24 +42,7 @@ MeterlyApp::MeterlyApp(Models models, Services services, WindowRegistry& windows
         desktop_.openClaude(std::move(done));
     };
     actions.revealFolder = [this](const QString& path) { desktop_.revealFolder(path); };
-    // "Try again" takes the same road as "Update": download, install, relaunch. (Downloading
-    // alone would leave a ready image that nothing installs.)
-    actions.update = [this] { updateThenRelaunch(); };
-    actions.tryAgain = [this] { updateThenRelaunch(); };
-    actions.openNotes = [this] {
-        if (models_.updates != nullptr) {
-            if (auto url = models_.updates->notesURL()) {
-                DesktopActions::openWebPage(QString::fromStdString(*url));
-            }
-        }
-    };
-    actions.downloadInBrowser = [this] {
-        if (models_.updates != nullptr) {
-            if (auto url = models_.updates->downloadURL()) {
-                DesktopActions::openWebPage(QString::fromStdString(*url));
-            }
-        }
-    };
+    actions.banner = bannerActions();
     popover_ = new PopoverWindow(new PopoverView(std::move(actions)));
     // Each opening shows fresh content, set before the popup is sized and placed for it.
     popover_->onOpening = [this] {
@@ -91,6 +74,29 @@ MeterlyApp::MeterlyApp(Models models, Services services, WindowRegistry& windows
         }
     });
     refreshGauge();
+}
+
+UpdateBanner::Actions MeterlyApp::bannerActions() {
+    UpdateBanner::Actions actions;
+    // "Try again" takes the same road as "Update": download, install, relaunch. (Downloading
+    // alone would leave a ready image that nothing installs.)
+    actions.update = [this] { updateThenRelaunch(); };
+    actions.tryAgain = [this] { updateThenRelaunch(); };
+    actions.openNotes = [this] {
+        if (models_.updates != nullptr) {
+            if (auto url = models_.updates->notesURL()) {
+                DesktopActions::openWebPage(QString::fromStdString(*url));
+            }
+        }
+    };
+    actions.downloadInBrowser = [this] {
+        if (models_.updates != nullptr) {
+            if (auto url = models_.updates->downloadURL()) {
+                DesktopActions::openWebPage(QString::fromStdString(*url));
+            }
+        }
+    };
+    return actions;
 }
 
 MeterlyApp::~MeterlyApp() {

@@ -6,6 +6,7 @@
 #include "state/UsageFeed.hpp"
 #include "state/UsageViewModel.hpp"
 #include "ui/popover/PopoverContent.hpp"
+#include "ui/update/UpdateBanner.hpp"
 
 #include <QObject>
 #include <cstdint>
@@ -84,6 +85,8 @@ public:
     void presentSetupIfNeeded();
     // The banner's "Update" (and "Try again"): downloads, installs, then relaunches.
     void updateThenRelaunch();
+    // What the update banner's buttons do, in the popover and in the settings window.
+    UpdateBanner::Actions bannerActions();
     // Opens a window by identifier and brings it to the front.
     void openWindow(const std::string& id);
 

@@ -4,13 +4,14 @@
 #include "ui/settings/LaunchAtLoginRow.hpp"
 #include "ui/settings/SettingsPresenter.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/update/UpdateOffer.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "ui/widgets/Spinner.hpp"
 #include "update/UpdateState.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -39,7 +40,7 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
       versionTitle_(PlainText::label(this)), version_(PlainText::label(this)),
       checkRow_(new QWidget(this)),
       check_(new QPushButton(QStringLiteral("Check for updates"), checkRow_)),
-      checkSpinner_(new QProgressBar(checkRow_)), summary_(PlainText::label(checkRow_)) {
+      checkSpinner_(Spinner::create(checkRow_)), summary_(PlainText::label(checkRow_)) {
     column_->setContentsMargins(0, 0, 0, 0);
     column_->setSpacing(10);
     banner_->setActions(updates_.bannerActions);
@@ -60,9 +61,6 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
     checkRow->setSpacing(8);
     check_->setAutoDefault(false);
     check_->setFont(Typography::caption());
-    checkSpinner_->setRange(0, 0);
-    checkSpinner_->setTextVisible(false);
-    checkSpinner_->setFixedSize(16, 6);
     checkRow->addWidget(check_);
     checkRow->addWidget(checkSpinner_);
     checkRow->addStretch(1);
@@ -77,6 +75,7 @@ GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& work
     if (updates_.state != nullptr) {
         updatesChanged_ = updates_.state->changed().connect([this] { refresh(); });
     }
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     refresh();
 }
@@ -110,13 +109,6 @@ void GeneralPane::refresh() {
 void GeneralPane::showEvent(QShowEvent* event) {
     refresh();
     QWidget::showEvent(event);
-}
-
-void GeneralPane::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void GeneralPane::restyle() {

@@ -55,7 +55,6 @@ public:
     void refresh();
 
 protected:
-    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
     QVBoxLayout* column_;

@@ -3,11 +3,11 @@
 #include "state/UsageViewModel.hpp"
 #include "ui/settings/SettingToggle.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -42,6 +42,7 @@ NotificationsPane::NotificationsPane(state::UsageViewModel& model, QWidget* pare
     column->addStretch(1);
     preferencesChanged_ = model_.notifications()->changed().connect([this] { refresh(); });
     modelChanged_ = model_.changed().connect([this] { refresh(); });
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     refresh();
 }
@@ -78,13 +79,6 @@ void NotificationsPane::refresh() {
         toggle->setOn(model_.notifications()->isEnabled(kind));
     }
     runway_->setOn(model_.showsRunwayWarnings());
-}
-
-void NotificationsPane::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void NotificationsPane::restyle() {

@@ -29,8 +29,6 @@ public:
     void refresh();
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     QWidget* group(const QString& title, const QString& caption,
                    std::initializer_list<state::NotificationKind> kinds);

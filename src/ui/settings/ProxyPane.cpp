@@ -7,15 +7,16 @@
 #include "ui/setup/DisconnectButton.hpp"
 #include "ui/setup/SetupFlowView.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/Divider.hpp"
 #include "ui/widgets/ElidedLabel.hpp"
 #include "ui/widgets/PlainText.hpp"
 #include "ui/widgets/PulsingDot.hpp"
+#include "ui/widgets/Spinner.hpp"
 #include "ui/widgets/TextButton.hpp"
 
 #include <QClipboard>
-#include <QEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -34,14 +35,6 @@ constexpr int labelWidth = 92;
 constexpr int pathWidth = 182;
 constexpr int copyWidth = 46;
 
-QProgressBar* smallSpinner(QWidget* parent) {
-    auto* spinner = new QProgressBar(parent);
-    spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(16, 6);
-    return spinner;
-}
-
 QPushButton* smallButton(const QString& title, QWidget* parent) {
     auto* button = new QPushButton(title, parent);
     button->setAutoDefault(false);
@@ -57,12 +50,13 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
                      QWidget* parent)
     : QWidget(parent), model_(model), setup_(setup), diagnostics_(diagnostics), main_(main),
       texts_(std::move(texts)), services_(std::move(services)),
-      flow_(new SetupFlowView(setup, {}, this)), flowDivider_(new Divider(this)),
-      restartNote_(new QWidget(this)), restartText_(PlainText::label(restartNote_)),
-      restartOK_(smallButton(QStringLiteral("OK"), restartNote_)), spinner_(smallSpinner(this)),
+      copies_(main, [this] { refreshIfShown(); }), flow_(new SetupFlowView(setup, {}, this)),
+      flowDivider_(new Divider(this)), restartNote_(new QWidget(this)),
+      restartText_(PlainText::label(restartNote_)),
+      restartOK_(smallButton(QStringLiteral("OK"), restartNote_)), spinner_(Spinner::create(this)),
       details_(new QWidget(this)), dot_(new PulsingDot(8, details_)),
       verdict_(PlainText::label(details_)), chart_(new RequestsChart(texts_, details_)),
-      detailsTitle_(PlainText::label(details_)),
+      detailsTitle_(PlainText::label(details_)), grid_(new QGridLayout),
       recheck_(smallButton(QStringLiteral("Re-check"), details_)),
       restart_(smallButton(QStringLiteral("Restart proxy"), details_)),
       repair_(smallButton(QStringLiteral("Repair"), details_)),
@@ -108,59 +102,11 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
     detailsTitle_->setContentsMargins(0, 6, 0, 0);
     block->addWidget(detailsTitle_);
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(5);
-    grid->setColumnMinimumWidth(0, labelWidth);
-    const std::pair<const char*, Row::Kind> layout[] = {
-        {"Address", Row::Kind::fact},       {"Agent", Row::Kind::fact},
-        {"Health check", Row::Kind::fact},  {"Last request", Row::Kind::fact},
-        {"Environment", Row::Kind::fact},   {"", Row::Kind::spacer},
-        {"Settings file", Row::Kind::path}, {"Backup", Row::Kind::path},
-        {"Agent plist", Row::Kind::path},
-    };
-    int line = 0;
-    for (const auto& [label, kind] : layout) {
-        DetailRow entry;
-        entry.label = label;
-        entry.kind = kind;
-        if (kind == Row::Kind::spacer) {
-            entry.spacer = new QWidget(details_);
-            entry.spacer->setFixedHeight(6);
-            grid->addWidget(entry.spacer, line, 0, 1, 4);
-        } else {
-            entry.name = PlainText::label(details_);
-            entry.name->setText(QString::fromUtf8(label));
-            entry.name->setFixedWidth(labelWidth);
-            grid->addWidget(entry.name, line, 0, Qt::AlignLeading | Qt::AlignVCenter);
-            if (kind == Row::Kind::fact) {
-                entry.fact = PlainText::label(details_);
-                entry.fact->setTextInteractionFlags(Qt::TextSelectableByMouse);
-                grid->addWidget(entry.fact, line, 1, 1, 3, Qt::AlignLeading | Qt::AlignVCenter);
-            } else {
-                entry.path = new ElidedLabel(Qt::ElideMiddle, details_);
-                entry.path->setFixedWidth(pathWidth);
-                grid->addWidget(entry.path, line, 1, Qt::AlignLeading | Qt::AlignVCenter);
-                entry.copy = new TextButton(QStringLiteral("Copy"), details_);
-                entry.copy->setMinimumWidth(copyWidth);
-                grid->addWidget(entry.copy, line, 2, Qt::AlignLeading | Qt::AlignVCenter);
-                entry.show = new TextButton(QStringLiteral("Show"), details_);
-                grid->addWidget(entry.show, line, 3, Qt::AlignLeading | Qt::AlignVCenter);
-                const std::size_t index = rows_.size();
-                connect(entry.copy, &QAbstractButton::clicked, this,
-                        [this, index] { copyPath(rows_[index].value); });
-                connect(entry.show, &QAbstractButton::clicked, this, [this, index] {
-                    if (services_.reveal) {
-                        services_.reveal(QString::fromStdString(rows_[index].value));
-                    }
-                });
-            }
-        }
-        rows_.push_back(std::move(entry));
-        ++line;
-    }
-    grid->setColumnStretch(3, 1);
-    block->addLayout(grid);
+    grid_->setHorizontalSpacing(8);
+    grid_->setVerticalSpacing(5);
+    grid_->setColumnMinimumWidth(0, labelWidth);
+    grid_->setColumnStretch(3, 1);
+    block->addLayout(grid_);
 
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 4, 0, 0);
@@ -187,18 +133,105 @@ ProxyPane::ProxyPane(state::UsageViewModel& model, state::SetupModel& setup,
     setupChanged_ = setup_.changed().connect([this] { refreshIfShown(); });
     modelChanged_ = model_.changed().connect([this] { refreshIfShown(); });
     diagnosticsChanged_ = diagnostics_.changed().connect([this] { refreshIfShown(); });
+    ThemeWatch::follow(this, [this] {
+        restyle();
+        refresh();
+    });
     restyle();
     refresh();
 }
 
-ProxyPane::~ProxyPane() {
-    *alive_ = false;
-    if (copiedTimer_) {
-        main_.cancel(*copiedTimer_);
+ProxyPane::~ProxyPane() = default;
+
+void ProxyPane::matchRows() {
+    while (rows_.size() > content_.rows.size()) {
+        dropRow(rows_.back());
+        rows_.pop_back();
     }
-    for (const auto& [path, timer] : pathTimers_) {
-        main_.cancel(timer);
+    for (std::size_t i = 0; i < content_.rows.size(); ++i) {
+        const auto kind = content_.rows[i].kind;
+        if (i < rows_.size() && rows_[i].kind == kind) {
+            continue;
+        }
+        if (i == rows_.size()) {
+            rows_.emplace_back();
+        } else {
+            dropRow(rows_[i]);
+        }
+        rows_[i] = makeRow(i, kind);
+        for (QWidget* widget : rows_[i].widgets()) {
+            widget->show();
+        }
     }
+}
+
+std::vector<QWidget*> ProxyPane::DetailRow::widgets() const {
+    std::vector<QWidget*> made;
+    for (QWidget* widget : std::initializer_list<QWidget*>{name, fact, path, copy, show, spacer}) {
+        if (widget != nullptr) {
+            made.push_back(widget);
+        }
+    }
+    return made;
+}
+
+ProxyPane::DetailRow ProxyPane::makeRow(std::size_t index, Row::Kind kind) {
+    const int line = static_cast<int>(index);
+    DetailRow entry;
+    entry.kind = kind;
+    if (kind == Row::Kind::spacer) {
+        entry.spacer = new QWidget(details_);
+        entry.spacer->setFixedHeight(6);
+        grid_->addWidget(entry.spacer, line, 0, 1, 4);
+        return entry;
+    }
+    entry.name = PlainText::label(details_);
+    entry.name->setFixedWidth(labelWidth);
+    grid_->addWidget(entry.name, line, 0, Qt::AlignLeading | Qt::AlignVCenter);
+    if (kind == Row::Kind::fact) {
+        entry.fact = PlainText::label(details_);
+        entry.fact->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid_->addWidget(entry.fact, line, 1, 1, 3, Qt::AlignLeading | Qt::AlignVCenter);
+        styleRow(entry);
+        return entry;
+    }
+    entry.path = new ElidedLabel(Qt::ElideMiddle, details_);
+    entry.path->setFixedWidth(pathWidth);
+    grid_->addWidget(entry.path, line, 1, Qt::AlignLeading | Qt::AlignVCenter);
+    entry.copy = new TextButton(QStringLiteral("Copy"), details_);
+    entry.copy->setMinimumWidth(copyWidth);
+    grid_->addWidget(entry.copy, line, 2, Qt::AlignLeading | Qt::AlignVCenter);
+    entry.show = new TextButton(QStringLiteral("Show"), details_);
+    grid_->addWidget(entry.show, line, 3, Qt::AlignLeading | Qt::AlignVCenter);
+    connect(entry.copy, &QAbstractButton::clicked, this, [this, index] {
+        if (auto value = rowValueAt(index)) {
+            copyPath(*value);
+        }
+    });
+    connect(entry.show, &QAbstractButton::clicked, this, [this, index] {
+        if (auto value = rowValueAt(index); value && services_.reveal) {
+            services_.reveal(QString::fromStdString(*value));
+        }
+    });
+    styleRow(entry);
+    return entry;
+}
+
+void ProxyPane::dropRow(DetailRow& entry) {
+    for (QWidget* widget : entry.widgets()) {
+        grid_->removeWidget(widget);
+        widget->hide();
+        // Later: the row's own button may be what is being clicked.
+        widget->deleteLater();
+    }
+    entry = {};
+}
+
+std::optional<std::string> ProxyPane::rowValueAt(std::size_t index) const {
+    if (index >= content_.rows.size()) {
+        return std::nullopt;
+    }
+    return content_.rows[index].value;
 }
 
 void ProxyPane::refreshIfShown() {
@@ -221,8 +254,8 @@ void ProxyPane::refresh() {
     input.refreshing = diagnostics_.refreshing();
     input.restarting = diagnostics_.restarting();
     input.repairing = diagnostics_.repairing();
-    input.copied = copied_;
-    input.copiedPath = copiedPath_;
+    input.copied = copies_.summary();
+    input.copiedPath = copies_.path();
     if (const auto& history = model_.history()) {
         input.requestsByHour = history->requestsByHour;
     }
@@ -241,40 +274,15 @@ void ProxyPane::refresh() {
     if (!content_.showsDiagnostics) {
         return;
     }
-    const Palette colours = Palette::current();
-    dot_->setColour(content_.verdictIsWorking ? colours.green : colours.orange);
+    dot_->setColour(Palette::current().colour(content_.dotColour));
     verdict_->setText(QString::fromStdString(content_.verdict));
     chart_->setVisible(content_.showsChart);
     if (content_.showsChart) {
         chart_->setBuckets(model_.history()->requestsByHour);
     }
-    for (auto& entry : rows_) {
-        const Row* shown = nullptr;
-        for (const auto& candidate : content_.rows) {
-            if (candidate.kind == entry.kind && candidate.label == entry.label) {
-                shown = &candidate;
-            }
-        }
-        const bool visible = shown != nullptr;
-        for (QWidget* widget : std::initializer_list<QWidget*>{
-                 entry.name, entry.fact, entry.path, entry.copy, entry.show, entry.spacer}) {
-            if (widget != nullptr) {
-                widget->setVisible(visible);
-            }
-        }
-        if (!visible) {
-            continue;
-        }
-        entry.value = shown->value;
-        const QString value = QString::fromStdString(shown->value);
-        if (entry.fact != nullptr) {
-            entry.fact->setText(value);
-        }
-        if (entry.path != nullptr) {
-            entry.path->setText(value);
-            PlainText::setToolTip(entry.path, value);
-            entry.copy->setTitle(QString::fromStdString(shown->copyTitle));
-        }
+    matchRows();
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        showRow(rows_[i], content_.rows[i]);
     }
     const auto apply = [](QPushButton* button, const ProxyPaneContent::Button& state) {
         button->setText(QString::fromStdString(state.title));
@@ -287,10 +295,25 @@ void ProxyPane::refresh() {
     apply(copy_, content_.copy);
 }
 
+void ProxyPane::showRow(const DetailRow& entry, const Row& shown) {
+    if (shown.kind == Row::Kind::spacer) {
+        return;
+    }
+    entry.name->setText(QString::fromStdString(shown.label));
+    const QString value = QString::fromStdString(shown.value);
+    if (shown.kind == Row::Kind::fact) {
+        entry.fact->setText(value);
+        return;
+    }
+    entry.path->setText(value);
+    PlainText::setToolTip(entry.path, value);
+    entry.copy->setTitle(QString::fromStdString(shown.copyTitle));
+}
+
 const ProxyPane::DetailRow* ProxyPane::row(const std::string& label) const {
-    for (const auto& entry : rows_) {
-        if (entry.label == label && entry.kind != Row::Kind::spacer) {
-            return &entry;
+    for (std::size_t i = 0; i < content_.rows.size() && i < rows_.size(); ++i) {
+        if (content_.rows[i].kind != Row::Kind::spacer && content_.rows[i].label == label) {
+            return &rows_[i];
         }
     }
     return nullptr;
@@ -328,19 +351,7 @@ void ProxyPane::copyDiagnostics() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(QString::fromStdString(found->supportSummary(version)));
-    copied_ = true;
-    // "Copied" stands for two seconds after the last press.
-    if (copiedTimer_) {
-        main_.cancel(*copiedTimer_);
-    }
-    copiedTimer_ = main_.postAfter(copiedFor, [this, alive = alive_] {
-        if (!*alive) {
-            return;
-        }
-        copiedTimer_.reset();
-        copied_ = false;
-        refreshIfShown();
-    });
+    copies_.copiedSummary();
     refresh();
 }
 
@@ -348,32 +359,8 @@ void ProxyPane::copyPath(const std::string& path) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(QString::fromStdString(path));
-    copiedPath_ = path;
-    // The row's "Copied" stands for two seconds after its last press.
-    if (const auto earlier = pathTimers_.find(path); earlier != pathTimers_.end()) {
-        main_.cancel(earlier->second);
-        pathTimers_.erase(earlier);
-    }
-    pathTimers_[path] = main_.postAfter(copiedFor, [this, alive = alive_, path] {
-        if (!*alive) {
-            return;
-        }
-        pathTimers_.erase(path);
-        // A path copied since keeps its "Copied".
-        if (copiedPath_ == path) {
-            copiedPath_.reset();
-            refreshIfShown();
-        }
-    });
+    copies_.copiedPath(path);
     refresh();
-}
-
-void ProxyPane::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-        refresh();
-    }
-    QWidget::changeEvent(event);
 }
 
 void ProxyPane::restyle() {
@@ -381,20 +368,25 @@ void ProxyPane::restyle() {
     Typography::style(restartText_, Typography::caption(), colours.orange);
     Typography::style(verdict_, Typography::system(12), colours.primary);
     Typography::style(detailsTitle_, Typography::system(13, QFont::DemiBold), colours.primary);
-    for (auto& entry : rows_) {
-        if (entry.name != nullptr) {
-            Typography::style(entry.name, Typography::caption(), colours.secondary);
-        }
-        if (entry.fact != nullptr) {
-            Typography::style(entry.fact, Typography::caption(), colours.primary);
-        }
-        if (entry.path != nullptr) {
-            entry.path->setFont(Typography::caption());
-            entry.path->setColour(colours.primary);
-            for (auto* button : {entry.copy, entry.show}) {
-                button->setFont(Typography::caption());
-                button->setColours(colours.blue, colours.blue.darker(120));
-            }
+    for (const auto& entry : rows_) {
+        styleRow(entry);
+    }
+}
+
+void ProxyPane::styleRow(const DetailRow& entry) {
+    const Palette colours = Palette::current();
+    if (entry.name != nullptr) {
+        Typography::style(entry.name, Typography::caption(), colours.secondary);
+    }
+    if (entry.fact != nullptr) {
+        Typography::style(entry.fact, Typography::caption(), colours.primary);
+    }
+    if (entry.path != nullptr) {
+        entry.path->setFont(Typography::caption());
+        entry.path->setColour(colours.primary);
+        for (auto* button : {entry.copy, entry.show}) {
+            button->setFont(Typography::caption());
+            button->setColours(colours.blue, colours.blue.darker(120));
         }
     }
 }

@@ -2,16 +2,17 @@
 
 #include "state/ChangeSignal.hpp"
 #include "state/MainExecutor.hpp"
+#include "ui/settings/CopiedMarks.hpp"
 #include "ui/settings/ProxyPanePresenter.hpp"
 
 #include <QWidget>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class QGridLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -38,8 +39,6 @@ class TextButton;
 class ProxyPane : public QWidget {
     Q_OBJECT
 public:
-    static constexpr core::Seconds copiedFor = 2;
-
     struct Services {
         // Shows a file in the file manager.
         std::function<void(const QString& path)> reveal;
@@ -69,7 +68,8 @@ public:
     QPushButton* repairButton() const { return repair_; }
     QPushButton* copyButton() const { return copy_; }
     DisconnectButton* disconnectButton() const { return disconnect_; }
-    // The label and value of a details row by its label ("Address", "Backup", ...), shown or not.
+    // The widgets of the details row the pane shows under this label ("Address", "Backup", ...);
+    // none while it shows no such row.
     QWidget* rowLabel(const std::string& label) const;
     QString rowValue(const std::string& label) const;
     TextButton* copyPathButton(const std::string& label) const;
@@ -81,25 +81,35 @@ public:
     // How many times the pane was rebuilt from the models (tests: only while it is shown).
     int rebuildCount() const { return rebuilds_; }
     // The "Copied" timers waiting (tests: at most one per row and one for the summary).
-    std::size_t pendingCopiedTimers() const { return pathTimers_.size() + (copiedTimer_ ? 1 : 0); }
+    std::size_t pendingCopiedTimers() const { return copies_.pendingTimers(); }
 
 protected:
-    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The widgets of the details row at one index, made for the row's kind (the others stay
+    // null): a grid holds only the rows it shows, so that its spacing is the same for all.
     struct DetailRow {
-        std::string label;
-        ProxyPaneContent::Row::Kind kind;
+        ProxyPaneContent::Row::Kind kind = ProxyPaneContent::Row::Kind::fact;
         QLabel* name = nullptr;
         QLabel* fact = nullptr;
         ElidedLabel* path = nullptr;
         TextButton* copy = nullptr;
         TextButton* show = nullptr;
         QWidget* spacer = nullptr;
-        std::string value;
+
+        // The widgets made.
+        std::vector<QWidget*> widgets() const;
     };
     const DetailRow* row(const std::string& label) const;
+    // The rows of the grid as many and of the kinds of the presenter's rows.
+    void matchRows();
+    DetailRow makeRow(std::size_t index, ProxyPaneContent::Row::Kind kind);
+    void dropRow(DetailRow& entry);
+    void styleRow(const DetailRow& entry);
+    static void showRow(const DetailRow& entry, const ProxyPaneContent::Row& shown);
+    // The value of the row at `index`, when the pane shows one there.
+    std::optional<std::string> rowValueAt(std::size_t index) const;
     void restyle();
     // Rebuilds while the pane is on screen; a hidden pane catches up when it is shown.
     void refreshIfShown();
@@ -112,11 +122,7 @@ private:
     Services services_;
     ProxyPaneContent content_;
 
-    bool copied_ = false;
-    std::optional<std::string> copiedPath_;
-    std::optional<state::MainExecutor::TimerID> copiedTimer_;
-    // One timer per path row, by path.
-    std::map<std::string, state::MainExecutor::TimerID> pathTimers_;
+    CopiedMarks copies_;
     int rebuilds_ = 0;
 
     SetupFlowView* flow_;
@@ -130,6 +136,8 @@ private:
     QLabel* verdict_;
     RequestsChart* chart_;
     QLabel* detailsTitle_;
+    QGridLayout* grid_;
+    // One per row of the presenter's details, by index.
     std::vector<DetailRow> rows_;
     QPushButton* recheck_;
     QPushButton* restart_;
@@ -140,7 +148,6 @@ private:
     state::Subscription setupChanged_;
     state::Subscription modelChanged_;
     state::Subscription diagnosticsChanged_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace meterly::ui

@@ -39,6 +39,7 @@ ProxyPaneContent ProxyPanePresenter::present(const Input& input,
     }
     const auto& found = *input.diagnostics;
     content.verdictIsWorking = found.verdict() == Verdict::working;
+    content.dotColour = content.verdictIsWorking ? ColourRole::green : ColourRole::orange;
     content.verdict = found.summary();
     content.showsChart = input.requestsByHour && !input.requestsByHour->empty();
 
@@ -61,7 +62,7 @@ ProxyPaneContent ProxyPanePresenter::present(const Input& input,
     if (found.backupExists) {
         path("Backup", found.backupPath);
     }
-    path("Agent plist", found.agentPlistPath);
+    path("Service unit", found.agentPlistPath);
 
     content.recheck = {"Re-check", !input.refreshing, true};
     content.restart = {"Restart proxy", found.agentLoaded && !input.restarting, true};

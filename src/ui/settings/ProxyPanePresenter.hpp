@@ -5,6 +5,7 @@
 #include "state/ProxyDiagnostics.hpp"
 #include "state/SetupModel.hpp"
 #include "state/TextFormatter.hpp"
+#include "ui/theme/ColourRole.hpp"
 
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ struct ProxyPaneContent {
     // Before the first read: a spinner instead of the diagnostics.
     bool showsSpinner = false;
     bool showsDiagnostics = false;
-    bool verdictIsWorking = false; // green dot, else orange
+    bool verdictIsWorking = false;
+    ColourRole dotColour = ColourRole::orange; // green while working
     std::string verdict;
     bool showsChart = false;
     std::vector<Row> rows;
@@ -61,6 +63,7 @@ public:
         bool refreshing = false;
         bool restarting = false;
         bool repairing = false;
+        // The diagnostics summary was copied, and the path copied last (see CopiedMarks).
         bool copied = false;
         std::optional<std::string> copiedPath;
         // The history report's hourly buckets; none without a report.

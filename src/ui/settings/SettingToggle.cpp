@@ -3,10 +3,10 @@
 #include "ui/settings/SettingsPresenter.hpp"
 #include "ui/settings/ToggleSwitch.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -41,6 +41,7 @@ SettingToggle::SettingToggle(const QString& title, std::optional<QString> captio
             onToggled(wanted);
         }
     });
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
 }
 
@@ -57,13 +58,6 @@ void SettingToggle::setRowEnabled(bool enabled) {
     enabled_ = enabled;
     switch_->setEnabled(enabled);
     restyle();
-}
-
-void SettingToggle::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void SettingToggle::restyle() {

@@ -29,8 +29,6 @@ public:
     QLabel* captionLabel() const { return caption_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void restyle();
 

@@ -7,10 +7,10 @@
 #include "ui/settings/ProxyPane.hpp"
 #include "ui/settings/SettingsPresenter.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -109,6 +109,7 @@ SettingsView::SettingsView(state::UsageViewModel& model, state::SetupModel& setu
         }
         lastSetupState_ = now;
     });
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     followRoute();
 }
@@ -153,13 +154,6 @@ void SettingsView::showEvent(QShowEvent* event) {
     lastSetupState_ = setup_.state();
     diagnostics_->refresh();
     QWidget::showEvent(event);
-}
-
-void SettingsView::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void SettingsView::restyle() {

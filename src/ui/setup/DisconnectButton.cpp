@@ -2,10 +2,10 @@
 
 #include "state/SetupModel.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -96,6 +96,7 @@ DisconnectButton::DisconnectButton(state::SetupModel& model, QWidget* parent)
         setConfirming(false);
         model_.disconnect();
     });
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     setConfirming(false);
 }
@@ -104,13 +105,6 @@ void DisconnectButton::setConfirming(bool confirming) {
     confirming_ = confirming;
     ask_->setVisible(!confirming);
     confirm_->setVisible(confirming);
-}
-
-void DisconnectButton::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
 }
 
 void DisconnectButton::restyle() {

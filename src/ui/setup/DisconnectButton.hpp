@@ -31,8 +31,6 @@ public:
     QPushButton* disconnectButton() const { return disconnect_; }
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void restyle();
 

@@ -5,6 +5,32 @@ namespace meterly::ui {
 using Content = SetupFlowContent;
 using Kind = state::SetupModel::State::Kind;
 
+namespace {
+
+// The marks and colours of a screen whose texts are set.
+void markAndColour(Content& content) {
+    const auto screen = content.screen;
+    if (screen == Content::Screen::configured) {
+        content.headlineMark = "✓ ";
+        content.headlineColour = ColourRole::green;
+    } else if (screen == Content::Screen::failed) {
+        content.headlineMark = "⚠ ";
+        content.headlineColour = ColourRole::orange;
+    }
+    content.headlineIsBold = screen == Content::Screen::conflict;
+    if (screen == Content::Screen::notConfigured) {
+        content.bodyColour = ColourRole::primary;
+    } else {
+        content.bodyColour = content.bodyIsWarning ? ColourRole::orange : ColourRole::secondary;
+    }
+    content.showsValue = !content.selectableValue.empty() || screen == Content::Screen::conflict ||
+                         screen == Content::Screen::failed;
+    content.valueIsBoxed = screen == Content::Screen::conflict;
+    content.valueColour = content.valueIsBoxed ? ColourRole::primary : ColourRole::secondary;
+}
+
+} // namespace
+
 Content SetupFlowPresenter::present(const state::SetupModel::State& state, bool needsSessionRestart,
                                     bool canDismiss) {
     Content content;
@@ -85,6 +111,7 @@ Content SetupFlowPresenter::present(const state::SetupModel::State& state, bool 
             {Content::Action::tryAgain, "Try again", Content::Shortcut::defaultAction});
         break;
     }
+    markAndColour(content);
     return content;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "state/SetupModel.hpp"
+#include "ui/theme/ColourRole.hpp"
 
 #include <string>
 #include <vector>
@@ -33,12 +34,21 @@ struct SetupFlowContent {
     std::string busyText;
     // The first line (connected, conflict heading, failure heading); empty when none.
     std::string headline;
+    // The mark before the headline ("✓ " connected, "⚠ " failed), its colour and weight.
+    std::string headlineMark;
+    ColourRole headlineColour = ColourRole::primary;
+    bool headlineIsBold = false;
     // The sentence under it: the explanation, restart note or failure message.
     std::string body;
     // The restart note is shown (orange) instead of the connected sentence.
     bool bodyIsWarning = false;
+    ColourRole bodyColour = ColourRole::secondary;
     // The other base URL (conflict) or the failure message, selectable.
     std::string selectableValue;
+    bool showsValue = false;
+    // The other base URL stands in monospace on the text background in a rounded box.
+    bool valueIsBoxed = false;
+    ColourRole valueColour = ColourRole::secondary;
     std::vector<std::string> bullets;
     // Buttons before the flexible space (the dismiss of a conflict), then after it.
     std::vector<Button> leadingButtons;

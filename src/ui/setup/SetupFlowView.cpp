@@ -3,10 +3,11 @@
 #include "state/SetupModel.hpp"
 #include "ui/setup/DisconnectButton.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "ui/widgets/Spinner.hpp"
 
-#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -33,7 +34,7 @@ QLabel* wrapping(QWidget* parent) {
 SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dismiss,
                              QWidget* parent)
     : QWidget(parent), model_(model), dismiss_(std::move(dismiss)), busy_(new QWidget(this)),
-      spinner_(new QProgressBar(busy_)), busyText_(PlainText::label(busy_)),
+      spinner_(Spinner::create(busy_)), busyText_(PlainText::label(busy_)),
       screen_(new QWidget(this)), headline_(wrapping(screen_)), value_(wrapping(screen_)),
       body_(wrapping(screen_)), disconnect_(new DisconnectButton(model, screen_)),
       leadingDismiss_(new QPushButton(screen_)) {
@@ -43,9 +44,6 @@ SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dis
     auto* busyRow = new QHBoxLayout(busy_);
     busyRow->setContentsMargins(0, 0, 0, 0);
     busyRow->setSpacing(8);
-    spinner_->setRange(0, 0);
-    spinner_->setTextVisible(false);
-    spinner_->setFixedSize(16, 6);
     busyRow->addWidget(spinner_, 0, Qt::AlignVCenter);
     busyRow->addWidget(busyText_, 1, Qt::AlignVCenter);
     column->addWidget(busy_);
@@ -109,6 +107,7 @@ SetupFlowView::SetupFlowView(state::SetupModel& model, std::function<void()> dis
     shortcut(QKeySequence(Qt::Key_Escape), Content::Shortcut::cancelAction);
 
     modelChanged_ = model_.changed().connect([this] { refresh(); });
+    ThemeWatch::follow(this, [this] { restyle(); });
     restyle();
     refresh();
 }
@@ -130,15 +129,8 @@ void SetupFlowView::refresh() {
     busyText_->setText(QString::fromStdString(content_.busyText));
 
     headline_->setVisible(!content_.headline.empty());
-    headline_->setText(QString::fromStdString(content_.headline));
-    if (content_.screen == Content::Screen::configured) {
-        headline_->setText(QStringLiteral("✓ ") + headline_->text());
-    } else if (content_.screen == Content::Screen::failed) {
-        headline_->setText(QStringLiteral("⚠ ") + headline_->text());
-    }
-    value_->setVisible(!content_.selectableValue.empty() ||
-                       content_.screen == Content::Screen::conflict ||
-                       content_.screen == Content::Screen::failed);
+    headline_->setText(QString::fromStdString(content_.headlineMark + content_.headline));
+    value_->setVisible(content_.showsValue);
     value_->setText(QString::fromStdString(content_.selectableValue));
     body_->setVisible(!content_.body.empty());
     body_->setText(QString::fromStdString(content_.body));
@@ -223,54 +215,30 @@ void SetupFlowView::trigger(Action action) {
     }
 }
 
-void SetupFlowView::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        restyle();
-    }
-    QWidget::changeEvent(event);
-}
-
 void SetupFlowView::restyle() {
     const Palette colours = Palette::current();
     const QFont caption = Typography::caption();
     Typography::style(busyText_, caption, colours.secondary);
-    QColor headlineColour = colours.primary;
     QFont headlineFont = caption;
-    switch (content_.screen) {
-    case Content::Screen::configured:
-        headlineColour = colours.green;
-        break;
-    case Content::Screen::failed:
-        headlineColour = colours.orange;
-        break;
-    case Content::Screen::conflict:
+    if (content_.headlineIsBold) {
         headlineFont.setWeight(QFont::DemiBold);
-        break;
-    default:
-        break;
     }
-    Typography::style(headline_, headlineFont, headlineColour);
-    const bool conflict = content_.screen == Content::Screen::conflict;
+    Typography::style(headline_, headlineFont, colours.colour(content_.headlineColour));
     QFont valueFont = caption;
-    if (conflict) {
+    if (content_.valueIsBoxed) {
         valueFont.setFamily(QStringLiteral("monospace"));
         valueFont.setStyleHint(QFont::Monospace);
     }
     value_->setFont(valueFont);
-    // The other base URL stands on the text background in a rounded box.
-    const QColor ink = conflict ? colours.primary : colours.secondary;
+    const QColor ink = colours.colour(content_.valueColour);
     value_->setStyleSheet(
-        conflict ? QStringLiteral("QLabel { background: %1; color: %2; border-radius: 4px; "
-                                  "padding: 6px; }")
-                       .arg(QGuiApplication::palette().color(QPalette::Base).name(),
-                            ink.name(QColor::HexArgb))
-                 : QStringLiteral("QLabel { color: %1; }").arg(ink.name(QColor::HexArgb)));
-    if (content_.screen == Content::Screen::notConfigured) {
-        Typography::style(body_, caption, colours.primary);
-    } else {
-        Typography::style(body_, caption,
-                          content_.bodyIsWarning ? colours.orange : colours.secondary);
-    }
+        content_.valueIsBoxed
+            ? QStringLiteral("QLabel { background: %1; color: %2; border-radius: 4px; "
+                             "padding: 6px; }")
+                  .arg(QGuiApplication::palette().color(QPalette::Base).name(),
+                       ink.name(QColor::HexArgb))
+            : QStringLiteral("QLabel { color: %1; }").arg(ink.name(QColor::HexArgb)));
+    Typography::style(body_, caption, colours.colour(content_.bodyColour));
     for (auto* label : bulletTexts_) {
         Typography::style(label, caption, colours.secondary);
     }

@@ -46,8 +46,6 @@ public:
     void refresh();
 
 protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     void trigger(Action action);
     void restyle();

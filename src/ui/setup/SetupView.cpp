@@ -3,10 +3,10 @@
 #include "state/SetupModel.hpp"
 #include "ui/setup/SetupFlowView.hpp"
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/PlainText.hpp"
 
-#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -24,6 +24,11 @@ SetupView::SetupView(state::SetupModel& model, QWidget* parent)
     column->addWidget(flow_);
     column->addStretch(1);
     setFixedWidth(380);
+    ThemeWatch::follow(this, [this] { restyle(); });
+    restyle();
+}
+
+void SetupView::restyle() {
     Typography::style(heading_, Typography::system(13, QFont::DemiBold),
                       Palette::current().primary);
 }
@@ -31,14 +36,6 @@ SetupView::SetupView(state::SetupModel& model, QWidget* parent)
 void SetupView::showEvent(QShowEvent* event) {
     model_.refresh();
     QWidget::showEvent(event);
-}
-
-void SetupView::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange) {
-        Typography::style(heading_, Typography::system(13, QFont::DemiBold),
-                          Palette::current().primary);
-    }
-    QWidget::changeEvent(event);
 }
 
 } // namespace meterly::ui

@@ -30,9 +30,10 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
+    void restyle();
+
     state::SetupModel& model_;
     QLabel* heading_;
     SetupFlowView* flow_;

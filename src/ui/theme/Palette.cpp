@@ -53,6 +53,20 @@ Palette Palette::current() {
     return matching(QGuiApplication::palette());
 }
 
+QColor Palette::colour(ColourRole role) const {
+    switch (role) {
+    case ColourRole::primary:
+        return primary;
+    case ColourRole::secondary:
+        return secondary;
+    case ColourRole::green:
+        return green;
+    case ColourRole::orange:
+        return orange;
+    }
+    return primary;
+}
+
 QColor Palette::withOpacity(QColor colour, double opacity) {
     colour.setAlphaF(static_cast<float>(std::clamp(colour.alphaF() * opacity, 0.0, 1.0)));
     return colour;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/ColourRole.hpp"
+
 #include <QColor>
 
 class QPalette;
@@ -32,6 +34,9 @@ struct Palette {
     static Palette matching(const QPalette& palette);
     // The palette matching the running application's palette (light without an application).
     static Palette current();
+
+    // The colour standing for `role`.
+    QColor colour(ColourRole role) const;
 
     // `colour` with its alpha multiplied by `opacity`.
     static QColor withOpacity(QColor colour, double opacity);

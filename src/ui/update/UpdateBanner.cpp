@@ -1,12 +1,13 @@
 #include "ui/update/UpdateBanner.hpp"
 
 #include "ui/theme/Palette.hpp"
+#include "ui/theme/ThemeWatch.hpp"
 #include "ui/theme/Typography.hpp"
 #include "ui/widgets/LineLimitedLabel.hpp"
 #include "ui/widgets/PlainText.hpp"
+#include "ui/widgets/Spinner.hpp"
 #include "ui/widgets/TextButton.hpp"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -45,7 +46,7 @@ UpdateBanner::UpdateBanner(QWidget* parent)
       idle_(new QWidget(this)), update_(new TextButton(QStringLiteral("Update"), idle_)),
       notes_(new TextButton(QStringLiteral("What's new"), idle_)), download_(new QWidget(this)),
       progress_(new QProgressBar(download_)), progressText_(PlainText::label(download_)),
-      busy_(new QWidget(this)), spinner_(new QProgressBar(busy_)),
+      busy_(new QWidget(this)), spinner_(Spinner::create(busy_, 4)),
       busyText_(PlainText::label(busy_)), failed_(new QWidget(this)),
       failure_(PlainText::label(failed_)),
       tryAgain_(new TextButton(QStringLiteral("Try again"), failed_)),
@@ -70,10 +71,6 @@ UpdateBanner::UpdateBanner(QWidget* parent)
     column->addWidget(download_);
 
     auto* busyRow = row(busy_, 6);
-    // Indeterminate: a range of 0 to 0 makes the bar run without end.
-    spinner_->setRange(0, 0);
-    spinner_->setTextVisible(false);
-    spinner_->setFixedSize(16, 4);
     busyRow->addWidget(spinner_, 0, Qt::AlignVCenter);
     busyRow->addWidget(busyText_, 0, Qt::AlignVCenter);
     busyRow->addStretch(1);
@@ -97,6 +94,7 @@ UpdateBanner::UpdateBanner(QWidget* parent)
 
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     setContent(content_);
+    ThemeWatch::follow(this, [this] { restyle(); });
 }
 
 void UpdateBanner::setActions(Actions actions) {
@@ -118,7 +116,7 @@ void UpdateBanner::setContent(const UpdateBannerContent& content) {
     busyText_->setText(content.busyText);
     failed_->setVisible(content.stage == Stage::failed);
     failure_->setText(content.failure);
-    applyColours();
+    restyle();
 }
 
 void UpdateBanner::paintEvent(QPaintEvent*) {
@@ -129,14 +127,7 @@ void UpdateBanner::paintEvent(QPaintEvent*) {
     painter.fillPath(path, Palette::withOpacity(Palette::current().blue, 0.1));
 }
 
-void UpdateBanner::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        applyColours();
-    }
-}
-
-void UpdateBanner::applyColours() {
+void UpdateBanner::restyle() {
     const Palette palette = Palette::current();
     Typography::style(title_, Typography::system(11, QFont::DemiBold), palette.primary);
     notesText_->setFont(Typography::caption2());

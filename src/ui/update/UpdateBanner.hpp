@@ -42,10 +42,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
-    void applyColours();
+    void restyle();
 
     UpdateBannerContent content_;
     Actions actions_;

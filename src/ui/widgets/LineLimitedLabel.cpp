@@ -1,40 +1,24 @@
 #include "ui/widgets/LineLimitedLabel.hpp"
 
 #include <QFontMetrics>
-#include <QPainter>
 #include <QTextLayout>
 
 namespace meterly::ui {
 
 LineLimitedLabel::LineLimitedLabel(int maximumLines, QWidget* parent)
-    : QWidget(parent), maximumLines_(std::max(1, maximumLines)) {
+    : PaintedLabel(parent), maximumLines_(std::max(1, maximumLines)) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }
 
-void LineLimitedLabel::setText(const QString& text) {
-    if (text_ == text) {
-        return;
-    }
-    text_ = text;
-    setAccessibleName(text);
-    updateGeometry();
-    update();
-}
-
-void LineLimitedLabel::setColour(const QColor& colour) {
-    colour_ = colour;
-    update();
-}
-
 QStringList LineLimitedLabel::lines(int width) const {
     QStringList result;
-    if (text_.isEmpty() || width <= 0) {
+    if (text().isEmpty() || width <= 0) {
         return result;
     }
     // Line feeds in the text are kept as line breaks.
-    QString text = text_;
+    QString text = this->text();
     text.replace(QLatin1Char('\n'), QChar::LineSeparator);
     QTextLayout layout(text, font());
     QTextOption option;
@@ -65,7 +49,7 @@ int LineLimitedLabel::heightForWidth(int width) const {
 }
 
 QSize LineLimitedLabel::sizeHint() const {
-    return {QFontMetrics(font()).horizontalAdvance(text_.left(40)), heightForWidth(width())};
+    return {QFontMetrics(font()).horizontalAdvance(text().left(40)), heightForWidth(width())};
 }
 
 QSize LineLimitedLabel::minimumSizeHint() const {
@@ -73,16 +57,7 @@ QSize LineLimitedLabel::minimumSizeHint() const {
 }
 
 void LineLimitedLabel::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setPen(colour_);
-    painter.setFont(font());
-    const QFontMetrics metrics(font());
-    int y = 0;
-    for (const QString& line : lines(width())) {
-        painter.drawText(QRect(0, y, width(), metrics.lineSpacing()),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
-        y += metrics.lineSpacing();
-    }
+    paintLines(lines(width()), QFontMetrics(font()).lineSpacing());
 }
 
 } // namespace meterly::ui

@@ -1,20 +1,15 @@
 #pragma once
 
-#include <QColor>
-#include <QWidget>
+#include "ui/widgets/PaintedLabel.hpp"
 
 namespace meterly::ui {
 
 // Plain text wrapped to the width and cut after a number of lines, the last one ending in "…".
 // It always takes the full height of the lines it shows.
-class LineLimitedLabel : public QWidget {
+class LineLimitedLabel : public PaintedLabel {
     Q_OBJECT
 public:
     LineLimitedLabel(int maximumLines, QWidget* parent = nullptr);
-
-    void setText(const QString& text);
-    const QString& text() const { return text_; }
-    void setColour(const QColor& colour);
 
     // The lines shown at `width`.
     QStringList lines(int width) const;
@@ -29,8 +24,6 @@ protected:
 
 private:
     int maximumLines_;
-    QString text_;
-    QColor colour_;
 };
 
 } // namespace meterly::ui

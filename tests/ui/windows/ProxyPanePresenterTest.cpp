@@ -82,6 +82,7 @@ TEST(ProxyPanePresenterTest, DetailsRows) {
     input.diagnostics = working();
     auto content = ProxyPanePresenter::present(input, texts);
     EXPECT_TRUE(content.verdictIsWorking);
+    EXPECT_EQ(content.dotColour, ColourRole::green);
     EXPECT_EQ(content.verdict, "Claude Code is going through Meterly.");
     EXPECT_EQ(content.rows,
               (Rows{{Row::Kind::fact, "Address", "http://127.0.0.1:8787", ""},
@@ -90,7 +91,7 @@ TEST(ProxyPanePresenterTest, DetailsRows) {
                     {Row::Kind::fact, "Last request", "none since the proxy started", ""},
                     {Row::Kind::spacer, "", "", ""},
                     {Row::Kind::path, "Settings file", "/home/u/.claude/settings.json", "Copy"},
-                    {Row::Kind::path, "Agent plist",
+                    {Row::Kind::path, "Service unit",
                      "/home/u/.config/systemd/user/com.meterly.proxy.service", "Copy"}}));
 
     // A development copy, a backup, nothing configured, a copied path, a last request.
@@ -105,6 +106,7 @@ TEST(ProxyPanePresenterTest, DetailsRows) {
     input.copiedPath = found.backupPath;
     content = ProxyPanePresenter::present(input, texts);
     EXPECT_FALSE(content.verdictIsWorking);
+    EXPECT_EQ(content.dotColour, ColourRole::orange);
     EXPECT_EQ(content.verdict, "Claude Code is not pointed at Meterly.");
     EXPECT_EQ(content.rows[0].value, "not set");
     EXPECT_EQ(content.rows[1].value, "com.meterly.proxy — not loaded");

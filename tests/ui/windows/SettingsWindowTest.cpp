@@ -31,8 +31,9 @@ namespace {
 using Pane = state::SettingsPane;
 using Kind = state::NotificationKind;
 
+// A widget on screen; the pane has no widget for a row it does not show.
 bool shown(const QWidget* widget) {
-    return !widget->isHidden();
+    return widget != nullptr && !widget->isHidden();
 }
 
 state::ProxyDiagnostics diagnosticsOf(const std::filesystem::path& home) {
@@ -263,14 +264,14 @@ TEST_F(SettingsWindowTest, ProxyPaneShowsTheDiagnosticsAndCopiesThem) {
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), found.settingsPath);
     EXPECT_EQ(pane->copyPathButton("Settings file")->title(), "Copied");
     setup.main.advance(1);
-    pane->copyPathButton("Agent plist")->click();
+    pane->copyPathButton("Service unit")->click();
     EXPECT_EQ(pane->copyPathButton("Settings file")->title(), "Copy");
     setup.main.advance(1.5);
-    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copied");
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copied");
     setup.main.advance(1);
-    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copy");
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copy");
 
-    pane->showPathButton("Agent plist")->click();
+    pane->showPathButton("Service unit")->click();
     EXPECT_EQ(revealed, std::vector<std::string>{found.agentPlistPath});
     setup.settle();
 }
@@ -287,11 +288,11 @@ TEST_F(SettingsWindowTest, TheProxyPaneRestsWhileClosedAndKeepsOneCopiedTimerPer
         pane->copyPathButton("Settings file")->click();
         setup.main.advance(0.5);
     }
-    pane->copyPathButton("Agent plist")->click();
+    pane->copyPathButton("Service unit")->click();
     EXPECT_EQ(pane->pendingCopiedTimers(), 2u);
     setup.main.advance(2.1);
     EXPECT_EQ(pane->pendingCopiedTimers(), 0u);
-    EXPECT_EQ(pane->copyPathButton("Agent plist")->title(), "Copy");
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copy");
 
     // Open, the pane follows the clock; closed, it rests, and catches up when it opens again.
     int rebuilt = pane->rebuildCount();
@@ -304,6 +305,37 @@ TEST_F(SettingsWindowTest, TheProxyPaneRestsWhileClosedAndKeepsOneCopiedTimerPer
     view->show();
     EXPECT_GT(pane->rebuildCount(), rebuilt);
     usage.model.stop();
+    setup.settle();
+}
+
+TEST_F(SettingsWindowTest, TheDetailsFollowTheRowsThatComeAndGo) {
+    setup.writeBaseURL("http://127.0.0.1:8787");
+    found.environmentName = "development";
+    found.backupExists = true;
+    auto view = makeView();
+    view->show();
+    auto* pane = view->proxyPane();
+    ASSERT_TRUE(shown(pane->rowLabel("Environment")));
+    EXPECT_EQ(pane->rowValue("Environment"), "development");
+    EXPECT_LT(pane->rowLabel("Environment")->y(), pane->rowLabel("Settings file")->y());
+    EXPECT_LT(pane->rowLabel("Settings file")->y(), pane->rowLabel("Backup")->y());
+    EXPECT_LT(pane->rowLabel("Backup")->y(), pane->rowLabel("Service unit")->y());
+    pane->copyPathButton("Backup")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), found.backupPath);
+
+    // Production, no backup: the rows after the gone ones move up and keep their own paths.
+    found.environmentName = "production";
+    found.backupExists = false;
+    pane->recheckButton()->click();
+    ASSERT_TRUE(setup.settle());
+    EXPECT_FALSE(shown(pane->rowLabel("Environment")));
+    EXPECT_FALSE(shown(pane->rowLabel("Backup")));
+    EXPECT_EQ(pane->rowValue("Last request"), "none since the proxy started");
+    pane->copyPathButton("Settings file")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), found.settingsPath);
+    pane->showPathButton("Service unit")->click();
+    EXPECT_EQ(revealed, std::vector<std::string>{found.agentPlistPath});
+    EXPECT_EQ(pane->copyPathButton("Service unit")->title(), "Copy");
     setup.settle();
 }
 

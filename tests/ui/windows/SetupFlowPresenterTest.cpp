@@ -106,6 +106,48 @@ TEST(SetupFlowPresenterTest, SentencesFollowTheStateAndTheRestartFlag) {
               SetupFlowPresenter::present(State::conflict(odd, false), false, true).body);
 }
 
+TEST(SetupFlowPresenterTest, EachScreenCarriesItsMarkAndColours) {
+    struct Case {
+        std::string name;
+        State state;
+        bool restart;
+        std::string mark;
+        ColourRole headline;
+        bool bold;
+        ColourRole body;
+        bool value, boxed;
+    };
+    const Case cases[] = {
+        {"busy", State::working(), false, "", ColourRole::primary, false, ColourRole::secondary,
+         false, false},
+        {"not configured", State::notConfigured(), false, "", ColourRole::primary, false,
+         ColourRole::primary, false, false},
+        {"connected", State::configured(8787), false, "✓ ", ColourRole::green, false,
+         ColourRole::secondary, false, false},
+        {"connected with note", State::configured(8787), true, "✓ ", ColourRole::green, false,
+         ColourRole::orange, false, false},
+        {"conflict", State::conflict("http://localhost", true), false, "", ColourRole::primary,
+         true, ColourRole::secondary, true, true},
+        {"conflict, empty value", State::conflict("", false), false, "", ColourRole::primary, true,
+         ColourRole::secondary, true, true},
+        {"failed", State::failed("boom"), false, "⚠ ", ColourRole::orange, false,
+         ColourRole::secondary, true, false},
+        {"failed, no message", State::failed(""), false, "⚠ ", ColourRole::orange, false,
+         ColourRole::secondary, true, false},
+    };
+    for (const auto& c : cases) {
+        const auto content = SetupFlowPresenter::present(c.state, c.restart, true);
+        EXPECT_EQ(content.headlineMark, c.mark) << c.name;
+        EXPECT_EQ(content.headlineColour, c.headline) << c.name;
+        EXPECT_EQ(content.headlineIsBold, c.bold) << c.name;
+        EXPECT_EQ(content.bodyColour, c.body) << c.name;
+        EXPECT_EQ(content.showsValue, c.value) << c.name;
+        EXPECT_EQ(content.valueIsBoxed, c.boxed) << c.name;
+        EXPECT_EQ(content.valueColour, c.boxed ? ColourRole::primary : ColourRole::secondary)
+            << c.name;
+    }
+}
+
 TEST(SetupFlowPresenterTest, ReturnAndEscapeFindTheirButton) {
     auto reusable =
         SetupFlowPresenter::present(State::conflict("http://localhost", true), false, true);
