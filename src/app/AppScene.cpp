@@ -94,15 +94,7 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
             state::LoginItem::running(home),
             state::DiagnosticsRefresh::standard(state::ProxyDiagnosticsReader::standard(home),
                                                 diagnosticsWorker, installerWorker, setup,
-                                                [&usage]() -> std::optional<core::Date> {
-                                                    if (auto last = usage.proxyLastRequestAt()) {
-                                                        return last;
-                                                    }
-                                                    if (const auto& snapshot = usage.snapshot()) {
-                                                        return snapshot->capturedAt;
-                                                    }
-                                                    return std::nullopt;
-                                                }),
+                                                [&usage] { return usage.lastTrafficAt(); }),
             [&desktop](const QString& path) { desktop.revealFile(path); },
             QString::fromStdString(config::AppVersion::current()),
             [&updates] { return updates->currentVersion(); },

@@ -101,6 +101,12 @@ void UsageViewModel::handle(const core::UsageSourceEvent& event) {
     const auto& status = *event.asStatus();
     pollFailure_.set(std::nullopt);
     proxyRequestsSeen_.set(status.requestsSeen);
+    if (status.lastRequestAt != proxyLastRequestAt()) {
+        lastRequestArrival_ =
+            status.lastRequestAt
+                ? std::optional(arrival(status.lastRequestAt, main_.now(), main_.uptime()))
+                : std::nullopt;
+    }
     proxyLastRequestAt_.set(status.lastRequestAt);
     // The newest reading to arrive wins, whatever its capture time: after the wall clock was set
     // back, a newer reading carries an earlier time.
@@ -108,7 +114,7 @@ void UsageViewModel::handle(const core::UsageSourceEvent& event) {
         return;
     }
     // Both clocks read afresh: the model's own may be up to a tick behind the reading.
-    snapshotArrival_ = Arrival{status.snapshot->age(main_.now()), main_.uptime()};
+    snapshotArrival_ = arrival(status.snapshot->capturedAt, main_.now(), main_.uptime());
     snapshot_.set(status.snapshot);
     keepWindowFillCap();
     notifier_->refresh(status.snapshot, main_.now());

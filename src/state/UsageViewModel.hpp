@@ -85,6 +85,10 @@ public:
     std::optional<std::int64_t> pollFailure() const { return *pollFailure_; }
     std::optional<std::int64_t> proxyRequestsSeen() const { return *proxyRequestsSeen_; }
     std::optional<core::Date> proxyLastRequestAt() const { return *proxyLastRequestAt_; }
+    // When traffic last went through the proxy, on the clock as it reads now: the last request,
+    // else the latest reading's capture. It ages by the uptime since it arrived, so a wall-clock
+    // step after that, either way, does not move it into the future or the past.
+    std::optional<core::Date> lastTrafficAt() const;
     const std::optional<history::UsageHistoryReport>& history() const { return *history_; }
     const std::shared_ptr<NotificationPreferences>& notifications() const { return notifications_; }
     const std::shared_ptr<UpdateChecks>& updateState() const { return updateState_; }
@@ -171,6 +175,9 @@ private:
         core::Seconds uptime = 0;
     };
     std::optional<Arrival> snapshotArrival_;
+    std::optional<Arrival> lastRequestArrival_;
+    static Arrival arrival(std::optional<core::Date> stamp, core::Date now, core::Seconds uptime);
+    core::Seconds ageSince(const Arrival& arrival) const;
 
     // The implied token cap of the last window-fill estimate, handed to the next one.
     std::optional<WindowFillSeries::CapReading> windowFillCap_;

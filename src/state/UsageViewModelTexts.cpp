@@ -52,9 +52,28 @@ std::optional<core::Seconds> UsageViewModel::snapshotAge() const {
     if (!snapshot() || !snapshotArrival_) {
         return std::nullopt;
     }
-    // Measured on the wall clock only up to the arrival: a capture time ahead of the clock
-    // (set back since the capture) counts as 0, and from there the reading ages like any other.
-    return snapshotArrival_->age + std::max(0.0, uptime_ - snapshotArrival_->uptime);
+    return ageSince(*snapshotArrival_);
+}
+
+// Measured on the wall clock only up to the arrival: a time ahead of the clock (set back since)
+// counts as 0, and from there it ages like any other.
+UsageViewModel::Arrival UsageViewModel::arrival(std::optional<core::Date> stamp, core::Date now,
+                                                core::Seconds uptime) {
+    return Arrival{stamp ? std::max(0.0, now - *stamp) : 0.0, uptime};
+}
+
+core::Seconds UsageViewModel::ageSince(const Arrival& arrival) const {
+    return arrival.age + std::max(0.0, uptime_ - arrival.uptime);
+}
+
+std::optional<core::Date> UsageViewModel::lastTrafficAt() const {
+    if (lastRequestArrival_) {
+        return now() - ageSince(*lastRequestArrival_);
+    }
+    if (auto age = snapshotAge()) {
+        return now() - *age;
+    }
+    return std::nullopt;
 }
 
 bool UsageViewModel::isIdle() const {

@@ -200,6 +200,35 @@ TEST_F(UsageViewModelDerivedTest, AReadingAgesAlikeWhicheverWayTheWallClockSteps
     }
 }
 
+TEST_F(UsageViewModelDerivedTest, TheLastTrafficAgesAlikeWhicheverWayTheWallClockSteps) {
+    // The proxy pane says how long ago the last request went through. Stamped by the proxy's
+    // wall clock, that time must not turn into "in 58 minutes" when the clock is set back, nor
+    // jump an hour into the past when it is set forward.
+    const core::Date start = main.now();
+    const UsageSnapshot snapshot{LimitWindow{"allowed", 0.1, start + 7200}, std::nullopt,
+                                 std::nullopt, std::nullopt, start - 30};
+    EXPECT_EQ(model->lastTrafficAt(), std::nullopt);
+    show(snapshot);
+    EXPECT_EQ(model->lastTrafficAt(), start - 30); // no request counted: the reading's capture
+
+    source->send(UsageSourceEvent::status(snapshot, 2, start - 10));
+    ASSERT_TRUE(main.runUntil([&] { return model->proxyLastRequestAt().has_value(); }));
+    main.advance(60);
+    EXPECT_EQ(model->lastTrafficAt(), main.now() - 70);
+    for (const double step : {-3600.0, 7200.0}) {
+        SCOPED_TRACE(step);
+        main.setWallClock(main.now() + step);
+        main.advance(1);
+        // The same status again, as the poller sees it while nothing new goes through.
+        source->send(UsageSourceEvent::status(snapshot, 2, start - 10));
+        main.advance(1);
+        const auto last = model->lastTrafficAt();
+        ASSERT_TRUE(last.has_value());
+        EXPECT_LE(*last, main.now());
+        EXPECT_NEAR(main.now() - *last, 70 + (step < 0 ? 2 : 4), 1e-6);
+    }
+}
+
 TEST_F(UsageViewModelDerivedTest, TheNewestReadingWinsWhateverItsCaptureTime) {
     const core::Date start = main.now();
     const LimitWindow window{"allowed", 0.1, start + 7200};
