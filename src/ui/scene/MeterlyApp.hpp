@@ -20,7 +20,7 @@ class BlockingWorker;
 
 namespace meterly::ui {
 
-class DesktopActions;
+class Desktop;
 class PopoverView;
 class PopoverWindow;
 class TrayHostWatch;
@@ -71,7 +71,7 @@ public:
     };
 
     // `trayHosts` tells when the desktop's tray hosts come and go.
-    MeterlyApp(Models models, Services services, WindowRegistry& windows, DesktopActions& desktop,
+    MeterlyApp(Models models, Services services, WindowRegistry& windows, Desktop& desktop,
                state::BlockingWorker& worker, TrayHostWatch& trayHosts, QObject* parent = nullptr);
     ~MeterlyApp() override;
 
@@ -108,7 +108,7 @@ private:
     Models models_;
     Services services_;
     WindowRegistry& windows_;
-    DesktopActions& desktop_;
+    Desktop& desktop_;
     state::BlockingWorker& worker_;
     TrayLabel* tray_;
     PopoverWindow* popover_;
