@@ -47,6 +47,32 @@ constexpr bool isSpace(char c) {
     return isBlank(c) || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// A control character: below 0x20, or DEL.
+constexpr bool isControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
+// The backslash escape that C and the languages after it write inside a double-quoted string for a
+// double quote, a backslash, a line feed, a carriage return or a tab; empty for any other
+// character.
+constexpr std::string_view backslashEscape(char c) {
+    switch (c) {
+    case '"':
+        return "\\\"";
+    case '\\':
+        return "\\\\";
+    case '\n':
+        return "\\n";
+    case '\r':
+        return "\\r";
+    case '\t':
+        return "\\t";
+    default:
+        return {};
+    }
+}
+
 // The text without the leading and trailing characters for which `trim` holds.
 constexpr std::string_view trimmed(std::string_view text, bool (*trim)(char) = isSpace) {
     while (!text.empty() && trim(text.front())) {

@@ -1,39 +1,25 @@
 #include "update/UpdateInstallError.hpp"
 
+#include "core/AsciiText.hpp"
+
 #include <cstdio>
 
 namespace meterly::update {
 
 namespace {
 
+// `text` in double quotes, with backslash escapes and "\u{<hex>}" for other control characters.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20 || byte == 0x7f) {
-                char escape[12];
-                std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
-                out += escape;
-            } else {
-                out += c;
-            }
+        if (const auto escape = core::ascii::backslashEscape(c); !escape.empty()) {
+            out += escape;
+        } else if (core::ascii::isControl(c)) {
+            char escaped[12];
+            std::snprintf(escaped, sizeof escaped, "\\u{%x}", static_cast<unsigned char>(c));
+            out += escaped;
+        } else {
+            out += c;
         }
     }
     return out + "\"";
