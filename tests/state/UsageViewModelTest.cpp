@@ -3,7 +3,7 @@
 #include "ViewModelFakes.hpp"
 #include "proxy/PollingUsageSource.hpp"
 #include "proxy/StatusClient.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
 #include "support/LocalHTTPServer.hpp"

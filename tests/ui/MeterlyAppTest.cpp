@@ -3,7 +3,7 @@
 #include "FakeDesktop.hpp"
 #include "ModelFakes.hpp"
 #include "state/BlockingWorker.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/TempDir.hpp"
