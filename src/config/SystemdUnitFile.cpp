@@ -2,8 +2,6 @@
 
 #include "core/AsciiText.hpp"
 
-#include <cstdio>
-
 namespace meterly::config {
 
 namespace {
@@ -29,14 +27,8 @@ std::string quotedWord(std::string_view word, bool isExecutable) {
             out += "%%";
         } else if (c == '$') {
             out += isExecutable ? "$" : "$$";
-        } else if (const auto escape = core::ascii::backslashEscape(c); !escape.empty()) {
-            out += escape;
-        } else if (core::ascii::isControl(c)) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
-            out += escaped;
         } else {
-            out += c;
+            core::ascii::appendQuoted(out, c, "\\x%02x");
         }
     }
     return out + "\"";

@@ -53,25 +53,10 @@ constexpr bool isControl(char c) {
     return byte < 0x20 || byte == 0x7f;
 }
 
-// The backslash escape that C and the languages after it write inside a double-quoted string for a
-// double quote, a backslash, a line feed, a carriage return or a tab; empty for any other
-// character.
-constexpr std::string_view backslashEscape(char c) {
-    switch (c) {
-    case '"':
-        return "\\\"";
-    case '\\':
-        return "\\\\";
-    case '\n':
-        return "\\n";
-    case '\r':
-        return "\\r";
-    case '\t':
-        return "\\t";
-    default:
-        return {};
-    }
-}
+// Appends `c` as it is written inside a double-quoted string: a backslash before a double quote or
+// a backslash, "\\n", "\\r" and "\\t" for those, any other control character as `controlFormat`
+// (a printf format of one unsigned int, such as "\\x%02x") writes its byte, anything else as it is.
+void appendQuoted(std::string& out, char c, const char* controlFormat);
 
 // The text without the leading and trailing characters for which `trim` holds.
 constexpr std::string_view trimmed(std::string_view text, bool (*trim)(char) = isSpace) {

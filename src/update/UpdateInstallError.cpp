@@ -2,8 +2,6 @@
 
 #include "core/AsciiText.hpp"
 
-#include <cstdio>
-
 namespace meterly::update {
 
 namespace {
@@ -12,15 +10,7 @@ namespace {
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        if (const auto escape = core::ascii::backslashEscape(c); !escape.empty()) {
-            out += escape;
-        } else if (core::ascii::isControl(c)) {
-            char escaped[12];
-            std::snprintf(escaped, sizeof escaped, "\\u{%x}", static_cast<unsigned char>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
+        core::ascii::appendQuoted(out, c, "\\u{%x}");
     }
     return out + "\"";
 }
