@@ -91,7 +91,7 @@ int AppScene::run(const AppLaunch& launch, state::UpdateCheckStore& defaults) {
                 [&setup] { return new ui::SetupView(setup); });
     windows.add(ui::SettingsWindow::id, QString::fromUtf8(ui::SettingsWindow::title), [&] {
         ui::SettingsView::Services settings{
-            state::LoginItem::running(home),
+            std::make_shared<state::LoginItem>(state::LoginItem::running(home)),
             state::DiagnosticsRefresh::standard(state::ProxyDiagnosticsReader::standard(home),
                                                 diagnosticsWorker, installerWorker, setup,
                                                 [&usage] { return usage.lastTrafficAt(); }),

@@ -5,6 +5,7 @@
 #include "config/InstallEnvironment.hpp"
 #include "config/JSONParser.hpp"
 #include "config/JSONWriter.hpp"
+#include "config/PortSelector.hpp"
 #include "config/URLComponents.hpp"
 #include "core/AsciiText.hpp"
 #include "core/UTF8.hpp"
@@ -175,6 +176,13 @@ std::optional<std::string> ClaudeSettingsFile::existingBaseURL(const Document& d
         throw ConfigError::baseURLIsNotAString(path());
     }
     return *text;
+}
+
+std::optional<std::uint16_t> ClaudeSettingsFile::Inspection::loopbackPort() const {
+    if (!existingBaseURL || !existingIsLoopback) {
+        return std::nullopt;
+    }
+    return PortSelector::port(*existingBaseURL);
 }
 
 ClaudeSettingsFile::Inspection ClaudeSettingsFile::inspect() const {

@@ -3,6 +3,7 @@
 #include "config/JSONValue.hpp"
 #include "core/Environment.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -64,6 +65,9 @@ public:
         bool backupExists = false;
         std::string backupPath;
         bool hasAuthToken = false;
+
+        // The port of the base URL the settings name, when that is a loopback URL with a port.
+        std::optional<std::uint16_t> loopbackPort() const;
 
         bool operator==(const Inspection&) const = default;
     };

@@ -141,40 +141,4 @@ LaunchAgentSpec LaunchAgentSpec::proxy(const std::string& executablePath, std::u
     return spec;
 }
 
-std::optional<std::vector<std::string>> programArgumentsOfPropertyList(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-        return std::nullopt;
-    }
-    plist_t parsed = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
-    Plist root(parsed);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
-        return std::nullopt;
-    }
-    plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments");
-    if (arguments == nullptr || plist_get_node_type(arguments) != PLIST_ARRAY) {
-        return std::nullopt;
-    }
-    std::vector<std::string> result;
-    std::uint32_t count = plist_array_get_size(arguments);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        plist_t item = plist_array_get_item(arguments, i);
-        if (item == nullptr || plist_get_node_type(item) != PLIST_STRING) {
-            return std::nullopt;
-        }
-        // Read in place with its length: the copying accessor aborts on a string holding a NUL.
-        std::uint64_t length = 0;
-        const char* text = plist_get_string_ptr(item, &length);
-        if (text == nullptr) {
-            return std::nullopt;
-        }
-        std::string value(text, static_cast<std::size_t>(length));
-        if (value.find('\0') != std::string::npos) {
-            return std::nullopt; // no command line can carry it
-        }
-        result.push_back(std::move(value));
-    }
-    return result;
-}
-
 } // namespace meterly::config

@@ -84,8 +84,4 @@ struct LaunchAgentSpec {
                                  const core::EnvironmentLookup& environment);
 };
 
-// The "ProgramArguments" of a property list in any format: nothing unless the root is a
-// dictionary whose "ProgramArguments" is a list of texts.
-std::optional<std::vector<std::string>> programArgumentsOfPropertyList(std::string_view bytes);
-
 } // namespace meterly::config

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,7 +59,8 @@ private:
 
 class SpawnAttributes {
 public:
-    SpawnAttributes() {
+    // `ownGroup`: the child leads a process group of its own.
+    explicit SpawnAttributes(bool ownGroup = false) {
         ok_ = ::posix_spawnattr_init(&attributes_) == 0;
         if (!ok_) {
             return;
@@ -70,10 +72,14 @@ public:
         sigemptyset(&none);
         sigemptyset(&defaults);
         sigaddset(&defaults, SIGPIPE);
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (ownGroup) {
+            flags |= POSIX_SPAWN_SETPGROUP;
+        }
         ok_ = ::posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
               ::posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
-              ::posix_spawnattr_setflags(&attributes_,
-                                         POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+              ::posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+              ::posix_spawnattr_setflags(&attributes_, flags) == 0;
     }
     ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -88,6 +94,34 @@ private:
 
 CommandResult startFailure(int error) {
     return CommandResult{-1, std::string("cannot start the program: ") + std::strerror(error)};
+}
+
+// The null-terminated pointer array that exec and posix_spawn take; the texts must outlive it.
+std::vector<char*> argumentVector(const std::string& program,
+                                  const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Keeps descriptors that other code opened without close-on-exec out of the child too.
+void closeTheRest(FileActions& actions) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
+#else
+    (void)actions;
+#endif
+}
+
+// A descriptor that becomes readable when the child ends; -1 where the kernel has none (before
+// 5.3). Through syscall(): glibc 2.36 declares pidfd_open without C linkage.
+int openPidfd(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
 } // namespace
@@ -114,23 +148,14 @@ CommandResult PosixProcessRunner::run(const std::string& program,
         ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO) != 0) {
         return startFailure(ENOMEM);
     }
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors that other code opened without close-on-exec stay out of the child too.
-    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
-#endif
+    closeTheRest(actions);
 
     SpawnAttributes attributes;
     if (!attributes.ok()) {
         return startFailure(ENOMEM);
     }
 
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    auto argv = argumentVector(program, arguments);
 
     pid_t pid = -1;
     int spawnError = ::posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(),
@@ -213,6 +238,75 @@ CommandResult PosixProcessRunner::run(const std::string& program,
         result.status = -1;
     }
     return result;
+}
+
+std::optional<StartedProcess> PosixProcessRunner::start(const std::string& program,
+                                                        const std::vector<std::string>& arguments) {
+    FileActions actions;
+    if (!actions.ok()) {
+        return std::nullopt;
+    }
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::posix_spawn_file_actions_addopen(actions.get(), fd, "/dev/null",
+                                               fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0) != 0) {
+            return std::nullopt;
+        }
+    }
+    closeTheRest(actions);
+    SpawnAttributes attributes(/*ownGroup=*/true);
+    if (!attributes.ok()) {
+        return std::nullopt;
+    }
+    auto argv = argumentVector(program, arguments);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),
+                       environ) != 0) {
+        return std::nullopt;
+    }
+    return StartedProcess(pid, openPidfd(pid));
+}
+
+bool PosixProcessRunner::startDetached(const std::string& program,
+                                       const std::vector<std::string>& arguments) {
+    // Everything the children need is prepared before fork: after it, only async-signal-safe
+    // calls are made.
+    auto argv = argumentVector(program, arguments);
+    sigset_t none;
+    sigemptyset(&none);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild != 0) {
+            ::_exit(grandchild < 0 ? 1 : 0);
+        }
+        const int null = ::open("/dev/null", O_RDONLY);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+        }
+        if (::syscall(SYS_close_range, 3U, ~0U, 0U) != 0) {
+            for (int fd = 3; fd < 1024; ++fd) {
+                ::close(fd);
+            }
+        }
+        ::sigaction(SIGPIPE, &byDefault, nullptr);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(program.c_str(), argv.data(), environ);
+        ::_exit(127);
+    }
+    int status = 0;
+    pid_t reaped = 0;
+    do {
+        reaped = ::waitpid(child, &status, 0);
+    } while (reaped < 0 && errno == EINTR);
+    return reaped == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string trimWhitespace(std::string_view text) {

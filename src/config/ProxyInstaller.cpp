@@ -11,18 +11,6 @@
 
 namespace meterly::config {
 
-namespace {
-
-// The loopback port the settings already name, if any.
-std::optional<std::uint16_t> configuredLoopbackPort(const ClaudeSettingsFile::Inspection& found) {
-    if (!found.existingBaseURL || !found.existingIsLoopback) {
-        return std::nullopt;
-    }
-    return PortSelector::port(*found.existingBaseURL);
-}
-
-} // namespace
-
 ProxyInstaller::ProxyInstaller(ClaudeSettingsFile settings, LaunchAgentManager agent)
     : settings_(std::move(settings)), agent_(std::move(agent)) {}
 
@@ -83,7 +71,7 @@ std::uint16_t ProxyInstaller::resolvePort(const ClaudeSettingsFile& settings,
     if (preferred) {
         return *preferred;
     }
-    if (auto configured = configuredLoopbackPort(settings.inspect())) {
+    if (auto configured = settings.inspect().loopbackPort()) {
         if (PortSelector::isPortAvailable(*configured) || (probe && probe(*configured))) {
             return *configured;
         }
@@ -197,7 +185,7 @@ ProxyInstaller::teardownAfterDeletion(const std::string& ownExecutablePath, std:
 
     try {
         auto found = settings_.inspect();
-        if (configuredLoopbackPort(found) == ownPort) {
+        if (found.loopbackPort() == ownPort) {
             settings_.remove(false);
             report.settingsStripped = true;
         }

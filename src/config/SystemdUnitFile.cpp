@@ -2,18 +2,12 @@
 
 #include "core/AsciiText.hpp"
 
-#include <cstdio>
-
 namespace meterly::config {
 
 namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool isControl(unsigned char c) {
-    return c < 0x20 || c == 0x7f;
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -28,38 +22,13 @@ std::string quotedWord(std::string_view word, bool isExecutable) {
         return "\\;"; // a lone ";" would separate two commands
     }
     std::string out = "\"";
-    for (const char raw : word) {
-        const auto c = static_cast<unsigned char>(raw);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '%':
+    for (const char c : word) {
+        if (c == '%') {
             out += "%%";
-            break;
-        case '$':
+        } else if (c == '$') {
             out += isExecutable ? "$" : "$$";
-            break;
-        default:
-            if (isControl(c)) {
-                char escape[5];
-                std::snprintf(escape, sizeof escape, "\\x%02x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
+        } else {
+            core::ascii::appendQuoted(out, c, "\\x%02x");
         }
     }
     return out + "\"";
@@ -71,12 +40,11 @@ std::string pathValue(const std::string& path, const char* setting) {
         throw UnitFileError(std::string(setting) + " needs an absolute path: " + path);
     }
     std::string out;
-    for (const char raw : path) {
-        const auto c = static_cast<unsigned char>(raw);
-        if (isControl(c)) {
+    for (const char c : path) {
+        if (core::ascii::isControl(c)) {
             throw UnitFileError(std::string(setting) + " path holds a control character");
         }
-        out += c == '%' ? std::string("%%") : std::string(1, static_cast<char>(c));
+        out += c == '%' ? std::string("%%") : std::string(1, c);
     }
     if (isBlank(out.back())) {
         throw UnitFileError(std::string(setting) + " path ends in white space");

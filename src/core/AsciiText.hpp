@@ -47,6 +47,17 @@ constexpr bool isSpace(char c) {
     return isBlank(c) || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// A control character: below 0x20, or DEL.
+constexpr bool isControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
+// Appends `c` as it is written inside a double-quoted string: a backslash before a double quote or
+// a backslash, "\\n", "\\r" and "\\t" for those, any other control character as `controlFormat`
+// (a printf format of one unsigned int, such as "\\x%02x") writes its byte, anything else as it is.
+void appendQuoted(std::string& out, char c, const char* controlFormat);
+
 // The text without the leading and trailing characters for which `trim` holds.
 constexpr std::string_view trimmed(std::string_view text, bool (*trim)(char) = isSpace) {
     while (!text.empty() && trim(text.front())) {

@@ -1,6 +1,7 @@
 #include "state/LoginItem.hpp"
 
 #include "config/FileOps.hpp"
+#include "core/AsciiText.hpp"
 #include "core/UTF8.hpp"
 
 #include <cerrno>
@@ -135,7 +136,7 @@ std::string LoginItem::execWord(std::string_view path) {
     }
     bool needsQuotes = false;
     for (char c : path) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+        if (core::ascii::isControl(c)) {
             throw std::invalid_argument(
                 "The path of Meterly's executable holds a control character.");
         }

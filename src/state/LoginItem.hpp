@@ -1,12 +1,12 @@
 #pragma once
 
 #include "core/Environment.hpp"
+#include "state/Autostart.hpp"
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace meterly::state {
 
@@ -15,22 +15,12 @@ namespace meterly::state {
 // executable. Only an app running from its bundle (".../Meterly.app/Contents/MacOS/<executable>")
 // can be a login item. The settings window's "Launch at login" switch reads `state()` and turns
 // the entry on and off with `setEnabled`.
-class LoginItem {
+//
+// Its states: `enabled` when the entry is there and starts this app; `disabled` with no entry, or
+// one that is switched off; `requiresApproval` never (desktops need no approval for autostart
+// entries); `unavailable` when not running from an application bundle.
+class LoginItem final : public Autostart {
 public:
-    enum class State {
-        enabled,          // the entry is there and starts this app
-        disabled,         // no entry, or one that is switched off
-        requiresApproval, // never here: desktops need no approval for autostart entries
-        unavailable,      // not running from an application bundle
-    };
-
-    // A failure to write or remove the entry: the sentence to show.
-    struct Error {
-        std::string message;
-        bool operator==(const Error&) const = default;
-    };
-    using Result = std::variant<State, Error>;
-
     static constexpr std::string_view entryName = "meterly.desktop";
 
     // `executablePath` is the running executable (links resolved); `homeDirectory` and
@@ -45,12 +35,12 @@ public:
 
     // The executable sits in <something>/Meterly.app/Contents/MacOS/.
     bool isBundled() const;
-    State state() const;
+    State state() const override;
     bool isEnabled() const { return state() == State::enabled; }
 
     // Writes or removes the entry, then reads the state again. Outside a bundle nothing changes
     // and the answer is `unavailable`.
-    Result setEnabled(bool enabled) const;
+    Result setEnabled(bool enabled) const override;
 
     // The desktop entry for `executablePath`, its Exec line quoted by the desktop-entry rules.
     static std::string renderEntry(const std::filesystem::path& executablePath);

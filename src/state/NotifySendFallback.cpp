@@ -2,25 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
-#include <fcntl.h>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace meterly::state {
 
 struct NotifySendFallback::Child {
-    pid_t pid = -1;
-    int pidfd = -1; // readable once the child has ended; -1 where the kernel offers none
+    config::StartedProcess process;
     std::chrono::steady_clock::time_point deadline;
 };
 
@@ -28,36 +20,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A descriptor that becomes readable when the child ends; -1 where the kernel has none (before
-// 5.3). Through syscall(): glibc 2.36 declares pidfd_open without C linkage.
-int openPidfd(pid_t pid) {
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-}
-
-// Reaps the child if it has ended; true when it has.
-bool reaped(pid_t pid, bool block) {
-    int status = 0;
-    while (true) {
-        const pid_t result = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-        if (result == pid) {
-            return true;
-        }
-        if (result < 0 && errno == EINTR) {
-            continue;
-        }
-        // 0: still running; -1 (ECHILD): already gone, nothing left to reap.
-        return result < 0;
-    }
-}
-
 } // namespace
 
 NotifySendFallback::NotifySendFallback(core::EnvironmentLookup environment, core::Seconds timeLimit,
-                                       std::string program)
+                                       std::string program,
+                                       std::shared_ptr<config::ProcessRunner> runner)
     : environment_(std::move(environment)),
       timeLimit_(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(std::max(0.0, timeLimit)))),
-      program_(std::move(program)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+      program_(std::move(program)), runner_(std::move(runner)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (wake_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
@@ -123,40 +95,9 @@ void NotifySendFallback::start(const std::vector<std::string>& arguments,
     if (executable.empty()) {
         return; // not installed: nothing to show, as with any failure to start
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(executable.c_str()));
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
+    if (auto process = runner_->start(executable, arguments)) {
+        children.push_back(Child{std::move(*process), Clock::now() + timeLimit_});
     }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
-                                         fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
-    }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int result =
-        ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) {
-        return;
-    }
-    children.push_back(Child{pid, openPidfd(pid), Clock::now() + timeLimit_});
 }
 
 void NotifySendFallback::run() {
@@ -184,18 +125,14 @@ void NotifySendFallback::run() {
         const auto now = Clock::now();
         for (auto it = children.begin(); it != children.end();) {
             const bool late = now >= it->deadline || (stopBy && now >= *stopBy);
-            bool ended = reaped(it->pid, false);
+            bool ended = it->process.reap(false);
             if (!ended && late) {
-                ::kill(-it->pid, SIGKILL); // its group: anything it started goes too
-                ::kill(it->pid, SIGKILL);
-                ended = reaped(it->pid, true);
+                it->process.kill();
+                ended = it->process.reap(true);
             }
             if (!ended) {
                 ++it;
                 continue;
-            }
-            if (it->pidfd >= 0) {
-                ::close(it->pidfd);
             }
             it = children.erase(it);
             ++finished;
@@ -216,8 +153,8 @@ void NotifySendFallback::run() {
         auto wakeAt = Clock::time_point::max();
         bool anyWithoutPidfd = false;
         for (const auto& child : children) {
-            if (child.pidfd >= 0) {
-                watched.push_back({child.pidfd, POLLIN, 0});
+            if (child.process.endedDescriptor() >= 0) {
+                watched.push_back({child.process.endedDescriptor(), POLLIN, 0});
             } else {
                 anyWithoutPidfd = true;
             }

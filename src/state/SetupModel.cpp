@@ -20,14 +20,6 @@ using Policy = ClaudeSettingsFile::ConflictPolicy;
 
 constexpr std::string_view repairFailed = "meterly: could not repair the proxy's service: ";
 
-// The loopback port of the base URL the settings name, if they name one with a port.
-std::optional<std::uint16_t> loopbackPort(const ClaudeSettingsFile::Inspection& found) {
-    if (!found.existingBaseURL || !found.existingIsLoopback) {
-        return std::nullopt;
-    }
-    return PortSelector::port(*found.existingBaseURL);
-}
-
 } // namespace
 
 std::string describeError(std::exception_ptr error) {
@@ -215,7 +207,7 @@ void SetupModel::disconnect() {
          stopAgent = startsAgent_]() -> std::optional<ProxyInstaller::UninstallReport> {
             std::uint16_t port = PortSelector::defaultPort();
             try {
-                port = loopbackPort(settings.inspect()).value_or(port);
+                port = settings.inspect().loopbackPort().value_or(port);
             } catch (...) {
                 // An unreadable file still lets the agent go; the removal reports the file.
             }

@@ -13,16 +13,19 @@ namespace meterly::update {
 
 // After the bundle was swapped (an installed update, or the previous version put back), the proxy
 // agent and the app itself still run the old code. This restarts the agent when it is loaded,
-// hands over (the app lets go of its instance lock), starts a detached shell that starts the
-// bundle's executable again a second later, and asks the app to quit. Errors at each step are
-// swallowed: the app quits in every case.
+// hands over (the app lets go of its instance lock), starts a detached shell (through the runner,
+// in a session of its own) that starts the bundle's executable again a second later, and asks the
+// app to quit. Errors at each step are swallowed: the app quits in every case.
 class RelaunchAfterUpdate {
 public:
     // `agent` drives the proxy's unit; `executable` is what the relaunch starts; `terminate` asks
     // the app to quit; `handOver` runs just before the new copy is started, so that the new copy
-    // finds nothing of this one in its way however long this one takes to end.
+    // finds nothing of this one in its way however long this one takes to end; `runner` starts
+    // the detached shell.
     RelaunchAfterUpdate(config::LaunchAgentManager agent, std::filesystem::path executable,
-                        std::function<void()> terminate, std::function<void()> handOver = {});
+                        std::function<void()> terminate, std::function<void()> handOver = {},
+                        std::shared_ptr<config::ProcessRunner> runner =
+                            std::make_shared<config::PosixProcessRunner>());
 
     // The manager of the proxy agent of the installation that `environment` selects; only its
     // label matters (the unit file on disk is not rewritten).
@@ -36,11 +39,6 @@ public:
     // executable, whose path reaches the shell as $0 and is never parsed by it.
     static std::vector<std::string> command(const std::filesystem::path& executable);
 
-    // Starts `arguments` in a new session, detached from this process (no zombie is left, nothing
-    // is waited for beyond the fork). Standard input reads /dev/null; standard output and error are
-    // inherited; no other descriptor is passed on. False when it could not be started.
-    static bool launchDetached(const std::vector<std::string>& arguments);
-
 private:
     void restartProxyAgent() const;
 
@@ -48,6 +46,7 @@ private:
     std::filesystem::path executable_;
     std::function<void()> terminate_;
     std::function<void()> handOver_;
+    std::shared_ptr<config::ProcessRunner> runner_;
 };
 
 } // namespace meterly::update

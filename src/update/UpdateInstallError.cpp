@@ -1,40 +1,16 @@
 #include "update/UpdateInstallError.hpp"
 
-#include <cstdio>
+#include "core/AsciiText.hpp"
 
 namespace meterly::update {
 
 namespace {
 
+// `text` in double quotes, with backslash escapes and "\u{<hex>}" for other control characters.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20 || byte == 0x7f) {
-                char escape[12];
-                std::snprintf(escape, sizeof escape, "\\u{%x}", byte);
-                out += escape;
-            } else {
-                out += c;
-            }
-        }
+        core::ascii::appendQuoted(out, c, "\\u{%x}");
     }
     return out + "\"";
 }

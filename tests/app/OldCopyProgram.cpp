@@ -3,7 +3,7 @@
 // update banner does, and then keeps running until it is killed.
 #include "app/AppRole.hpp"
 #include "config/SystemdUserBackend.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 
 #include <chrono>
 #include <iostream>

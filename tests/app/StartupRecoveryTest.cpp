@@ -1,6 +1,6 @@
 #include "app/StartupRecovery.hpp"
 
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "support/ReadOnlyFolder.hpp"
 #include "support/TempDir.hpp"
 #include "support/TestImage.hpp"

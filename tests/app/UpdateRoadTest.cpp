@@ -2,7 +2,7 @@
 // bundle, a feed and the image served over HTTP on 127.0.0.1, the check, the verified download,
 // the swap and the relaunch as a detached child.
 #include "config/SystemdUserBackend.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/LocalHTTPServer.hpp"

@@ -128,42 +128,5 @@ TEST(LaunchAgentSpecTest, FileNameAndFolder) {
     EXPECT_EQ(spec.userPlistURL("/home/u"), "/home/u/Library/LaunchAgents/com.meterly.proxy.plist");
 }
 
-TEST(LaunchAgentSpecTest, ProgramArgumentsReadBackFromAPropertyList) {
-    LaunchAgentSpec spec{
-        "l", {"/opt/A & B/<meterly>", "\"quoted\" 'single'", "caf\xC3\xA9", ""}, true, true, {}};
-    EXPECT_EQ(programArgumentsOfPropertyList(spec.plistData()), spec.programArguments);
-
-    auto wrap = [](const std::string& body) {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body +
-               "\n</plist>\n";
-    };
-    // A binary property list reads as well.
-    const std::string binary(
-        "\x62\x70\x6c\x69\x73\x74\x30\x30\xd1\x01\x02\x5f\x10\x10\x50\x72\x6f\x67\x72\x61\x6d\x41"
-        "\x72\x67\x75\x6d\x65\x6e\x74\x73\xa2\x03\x04\x56\x2f\x62\x69\x6e\x2f\x78\x57\x2d\x2d\x70"
-        "\x72\x6f\x78\x79\x08\x0b\x1e\x21\x28\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00"
-        "\x00\x00\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x30",
-        85);
-    EXPECT_EQ(programArgumentsOfPropertyList(binary),
-              (std::vector<std::string>{"/bin/x", "--proxy"}));
-
-    const std::string unreadable[] = {
-        wrap("<dict><key>ProgramArguments</key><array><string>a&#0;b</string></array></dict>"),
-        wrap("<dict><key>ProgramArguments</key><string>/bin/x</string></dict>"),
-        wrap("<dict><key>ProgramArguments</key><array><string>/bin/x</string><integer>1</integer>"
-             "</array></dict>"),
-        wrap("<dict><key>Label</key><string>l</string></dict>"),
-        wrap("<array><string>/bin/x</string></array>"),
-        "not a property list",
-        "",
-    };
-    for (const auto& bytes : unreadable) {
-        EXPECT_EQ(programArgumentsOfPropertyList(bytes), std::nullopt) << bytes;
-    }
-    EXPECT_EQ(
-        programArgumentsOfPropertyList(wrap("<dict><key>ProgramArguments</key><array/></dict>")),
-        std::vector<std::string>{});
-}
-
 } // namespace
 } // namespace meterly::config

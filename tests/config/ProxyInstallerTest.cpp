@@ -1,7 +1,6 @@
 #include "config/ProxyInstaller.hpp"
 
 #include "config/ConfigError.hpp"
-#include "config/LaunchdBackend.hpp"
 #include "config/PortSelector.hpp"
 #include "config/SystemdUnitFile.hpp"
 #include "config/SystemdUserBackend.hpp"
@@ -193,28 +192,6 @@ TEST_F(ProxyInstallerTest, AfterAConflictAnInstallWithAnotherPolicyGoesThrough) 
     EXPECT_EQ(install.settings().inspect().existingBaseURL, report.baseURL);
     EXPECT_EQ(unitBytes(), SystemdUnitFile::render(install.agent().spec()));
     EXPECT_EQ(proxy.requests().size(), 2u);
-}
-
-TEST_F(ProxyInstallerTest, UnderLaunchdAnInstallOverTheLoadedAgentRestartsIt) {
-    FakeExecutable launchctl(tools.path(), "launchctl");
-    auto launchd = std::make_shared<LaunchdBackend>(std::make_shared<PosixProcessRunner>(),
-                                                    launchctl.path().string(), 501);
-    LocalHTTPServer proxy(healthyProxy);
-    auto install = ProxyInstaller::standard(ownExecutable(), proxy.port(), home.path(),
-                                            noVariables(), launchd);
-    install.agent().writePlist();
-    auto plist = home.path() / "Library/LaunchAgents/com.meterly.proxy.plist";
-    auto modified = std::filesystem::last_write_time(plist);
-    launchctl.answer("bootstrap", {17});
-
-    auto report = install.install(proxy.port(), Policy::refuse, true, probe(proxy.port()));
-    EXPECT_EQ(std::filesystem::last_write_time(plist), modified);
-    EXPECT_EQ(launchctl.calls(),
-              (Texts{"print gui/501/com.meterly.proxy", "bootstrap gui/501 " + plist.string(),
-                     "kickstart -k gui/501/com.meterly.proxy", "print gui/501/com.meterly.proxy"}));
-    EXPECT_TRUE(report.agentStarted);
-    EXPECT_EQ(report.plistPath, plist.string());
-    EXPECT_EQ(install.settings().inspect().existingBaseURL, PortSelector::baseURL(proxy.port()));
 }
 
 TEST_F(ProxyInstallerTest, InstallingWithoutTheAgentOnlyEditsTheSettings) {

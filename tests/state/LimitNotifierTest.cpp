@@ -1,6 +1,6 @@
 #include "state/LimitNotifier.hpp"
 
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
 

@@ -1,6 +1,6 @@
 #include "state/NotificationPreferences.hpp"
 
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 
 #include <gtest/gtest.h>
 #include <string>

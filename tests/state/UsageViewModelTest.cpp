@@ -2,8 +2,8 @@
 
 #include "ViewModelFakes.hpp"
 #include "proxy/StatusClient.hpp"
-#include "state/MemoryPreferences.hpp"
 #include "state/PollingUsageSource.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
 #include "support/InlineWorker.hpp"

@@ -1,7 +1,7 @@
 #include "StateTestSupport.hpp"
 #include "ViewModelFakes.hpp"
 #include "state/LiveStatus.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/UsageViewModel.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/ScopedTimeZone.hpp"

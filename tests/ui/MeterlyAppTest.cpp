@@ -1,12 +1,12 @@
 #include "ui/scene/MeterlyApp.hpp"
 
+#include "FakeDesktop.hpp"
 #include "ModelFakes.hpp"
 #include "state/BlockingWorker.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/TempDir.hpp"
-#include "ui/platform/DesktopActions.hpp"
 #include "ui/popover/NoticeView.hpp"
 #include "ui/popover/PopoverView.hpp"
 #include "ui/popover/PopoverWindow.hpp"
@@ -109,7 +109,7 @@ protected:
     WindowRegistry windows_;
     // No session bus and no X display: no tray host.
     TrayHostWatch trayHosts_{QDBusConnection(QStringLiteral("none")), std::nullopt};
-    DesktopActions desktop_{worker_, [](std::string_view) { return std::nullopt; }, home_.path()};
+    FakeDesktop desktop_;
     std::optional<std::uint16_t> configuredPort_;
     std::vector<std::uint16_t> polled_;
     std::map<std::uint16_t, std::shared_ptr<ScriptedSource>> sources_;

@@ -1,7 +1,7 @@
 #include "ui/popover/PopoverModelPresenter.hpp"
 
 #include "ModelFakes.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 

@@ -1,6 +1,6 @@
 #include "update/LaunchHealth.hpp"
 
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 
 #include <gtest/gtest.h>
 #include <limits>

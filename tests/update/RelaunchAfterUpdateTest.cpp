@@ -68,7 +68,8 @@ TEST_F(RelaunchAfterUpdateTest, StartsTheExecutableDetachedWhateverItsPathHoldsF
     const auto command = RelaunchAfterUpdate::command(executable);
     EXPECT_EQ(command, (std::vector<std::string>{"/bin/sh", "-c", "sleep 1; exec \"$0\"",
                                                  executable.string()}));
-    ASSERT_TRUE(RelaunchAfterUpdate::launchDetached(command));
+    ASSERT_TRUE(config::PosixProcessRunner().startDetached(command.front(),
+                                                           {command.begin() + 1, command.end()}));
     ASSERT_TRUE(appears(marker));
     std::ifstream in(marker);
     std::string path;

@@ -1,6 +1,6 @@
 #include "update/UpdateStateFactory.hpp"
 
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "support/TempDir.hpp"
 #include "support/TestImage.hpp"

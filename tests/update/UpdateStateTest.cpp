@@ -1,7 +1,7 @@
 #include "update/UpdateState.hpp"
 
 #include "../state/ViewModelFakes.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/UsageViewModel.hpp"
 #include "state/VirtualTimeExecutor.hpp"
 #include "update/UpdateCheckError.hpp"

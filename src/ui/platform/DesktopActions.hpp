@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Environment.hpp"
+#include "ui/platform/Desktop.hpp"
 
 #include <QObject>
 #include <QString>
@@ -14,11 +15,11 @@ class BlockingWorker;
 
 namespace meterly::ui {
 
-// What the popover asks of the desktop: open the Claude application through its "claude:"
-// handler, show a folder in the file manager, open a web page. Nothing here blocks the main
-// thread: the handler look-up runs on a worker and the file manager is asked over D-Bus
-// asynchronously.
-class DesktopActions : public QObject {
+// The freedesktop implementation of what the app asks of the desktop: open the Claude
+// application through its "claude:" handler, show a folder in the file manager, open a web page.
+// Nothing here blocks the main thread: the handler look-up runs on a worker and the file manager
+// is asked over D-Bus asynchronously.
+class DesktopActions : public QObject, public Desktop {
     Q_OBJECT
 public:
     DesktopActions(state::BlockingWorker& worker, core::EnvironmentLookup environment,
@@ -26,14 +27,14 @@ public:
 
     // Looks for the "claude:" handler; when there is one, opens "claude://". `done` says whether
     // one was found, on the main thread.
-    void openClaude(std::function<void(bool installed)> done);
+    void openClaude(std::function<void(bool installed)> done) override;
 
     // Opens a window of the file manager on `folder` (org.freedesktop.FileManager1), else the
     // desktop's default for the folder.
-    void revealFolder(const QString& folder);
+    void revealFolder(const QString& folder) override;
     // Shows `file` selected in a window of the file manager (org.freedesktop.FileManager1), else
     // opens the folder it lies in.
-    void revealFile(const QString& file);
+    void revealFile(const QString& file) override;
 
     // Opens `url` in the browser when it is an http or https link; anything else is ignored.
     // Returns whether it was opened.

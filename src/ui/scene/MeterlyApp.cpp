@@ -18,9 +18,8 @@
 
 namespace meterly::ui {
 
-MeterlyApp::MeterlyApp(Models models, Services services, WindowRegistry& windows,
-                       DesktopActions& desktop, state::BlockingWorker& worker,
-                       TrayHostWatch& trayHosts, QObject* parent)
+MeterlyApp::MeterlyApp(Models models, Services services, WindowRegistry& windows, Desktop& desktop,
+                       state::BlockingWorker& worker, TrayHostWatch& trayHosts, QObject* parent)
     : QObject(parent), models_(models), services_(std::move(services)), windows_(windows),
       desktop_(desktop), worker_(worker), tray_(new TrayLabel(trayHosts, this)) {
     PopoverActions actions;

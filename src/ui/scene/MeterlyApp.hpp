@@ -21,7 +21,7 @@ class BlockingWorker;
 
 namespace meterly::ui {
 
-class DesktopActions;
+class Desktop;
 class PopoverView;
 class PopoverWindow;
 class TrayHostWatch;
@@ -72,7 +72,7 @@ public:
     };
 
     // `trayHosts` tells when the desktop's tray hosts come and go.
-    MeterlyApp(Models models, Services services, WindowRegistry& windows, DesktopActions& desktop,
+    MeterlyApp(Models models, Services services, WindowRegistry& windows, Desktop& desktop,
                state::BlockingWorker& worker, TrayHostWatch& trayHosts, QObject* parent = nullptr);
     ~MeterlyApp() override;
 
@@ -111,7 +111,7 @@ private:
     Models models_;
     Services services_;
     WindowRegistry& windows_;
-    DesktopActions& desktop_;
+    Desktop& desktop_;
     state::BlockingWorker& worker_;
     TrayLabel* tray_;
     PopoverWindow* popover_;

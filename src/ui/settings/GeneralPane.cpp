@@ -32,8 +32,9 @@ QWidget* paddedDivider(QWidget* parent) {
 
 } // namespace
 
-GeneralPane::GeneralPane(state::LoginItem loginItem, state::BlockingWorker& worker, QString version,
-                         Updates updates, QWidget* parent)
+GeneralPane::GeneralPane(std::shared_ptr<const state::Autostart> loginItem,
+                         state::BlockingWorker& worker, QString version, Updates updates,
+                         QWidget* parent)
     : QWidget(parent), column_(new QVBoxLayout(this)), updates_(std::move(updates)),
       banner_(new UpdateBanner(this)), bannerDivider_(paddedDivider(this)),
       launchAtLogin_(new LaunchAtLoginRow(std::move(loginItem), worker, this)),

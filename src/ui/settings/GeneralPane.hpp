@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/Time.hpp"
+#include "state/Autostart.hpp"
 #include "state/ChangeSignal.hpp"
-#include "state/LoginItem.hpp"
 #include "ui/update/UpdateBanner.hpp"
 
 #include <QWidget>
@@ -43,8 +43,8 @@ public:
         std::function<core::Date()> now;
     };
 
-    GeneralPane(state::LoginItem loginItem, state::BlockingWorker& worker, QString version,
-                Updates updates, QWidget* parent = nullptr);
+    GeneralPane(std::shared_ptr<const state::Autostart> loginItem, state::BlockingWorker& worker,
+                QString version, Updates updates, QWidget* parent = nullptr);
 
     LaunchAtLoginRow* launchAtLogin() const { return launchAtLogin_; }
     QLabel* versionLabel() const { return version_; }

@@ -9,8 +9,8 @@
 
 namespace meterly::ui {
 
-LaunchAtLoginRow::LaunchAtLoginRow(state::LoginItem item, state::BlockingWorker& worker,
-                                   QWidget* parent)
+LaunchAtLoginRow::LaunchAtLoginRow(std::shared_ptr<const state::Autostart> item,
+                                   state::BlockingWorker& worker, QWidget* parent)
     : QWidget(parent), item_(std::move(item)), worker_(worker),
       toggle_(new SettingToggle(QStringLiteral("Launch at login"), std::nullopt, this)) {
     auto* row = new QHBoxLayout(this);
@@ -25,10 +25,10 @@ LaunchAtLoginRow::LaunchAtLoginRow(state::LoginItem item, state::BlockingWorker&
         worker_.run(
             [item = item_, wanted] {
                 // A failure to write leaves the entry as it was; the state read back says so.
-                (void)item.setEnabled(wanted);
-                return item.state();
+                (void)item->setEnabled(wanted);
+                return item->state();
             },
-            [this, alive = alive_](state::Outcome<state::LoginItem::State> outcome) {
+            [this, alive = alive_](state::Outcome<state::Autostart::State> outcome) {
                 if (!*alive) {
                     return;
                 }
@@ -59,17 +59,17 @@ void LaunchAtLoginRow::reread() {
     if (busy_) {
         return;
     }
-    worker_.run([item = item_] { return item.state(); },
-                [this, alive = alive_](state::Outcome<state::LoginItem::State> outcome) {
+    worker_.run([item = item_] { return item->state(); },
+                [this, alive = alive_](state::Outcome<state::Autostart::State> outcome) {
                     if (*alive && !busy_ && outcome.ok()) {
                         show(outcome.get());
                     }
                 });
 }
 
-void LaunchAtLoginRow::show(state::LoginItem::State state) {
+void LaunchAtLoginRow::show(state::Autostart::State state) {
     // Waiting for approval or not available reads off, like disabled.
-    toggle_->setOn(state == state::LoginItem::State::enabled);
+    toggle_->setOn(state == state::Autostart::State::enabled);
 }
 
 } // namespace meterly::ui

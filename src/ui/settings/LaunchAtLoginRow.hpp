@@ -1,6 +1,6 @@
 #pragma once
 
-#include "state/LoginItem.hpp"
+#include "state/Autostart.hpp"
 
 #include <QWidget>
 #include <memory>
@@ -20,7 +20,7 @@ class SettingToggle;
 class LaunchAtLoginRow : public QWidget {
     Q_OBJECT
 public:
-    LaunchAtLoginRow(state::LoginItem item, state::BlockingWorker& worker,
+    LaunchAtLoginRow(std::shared_ptr<const state::Autostart> item, state::BlockingWorker& worker,
                      QWidget* parent = nullptr);
     ~LaunchAtLoginRow() override;
 
@@ -33,9 +33,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void show(state::LoginItem::State state);
+    void show(state::Autostart::State state);
 
-    state::LoginItem item_;
+    std::shared_ptr<const state::Autostart> item_;
     state::BlockingWorker& worker_;
     SettingToggle* toggle_;
     bool busy_ = false;

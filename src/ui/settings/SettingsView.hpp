@@ -1,9 +1,9 @@
 #pragma once
 
+#include "state/Autostart.hpp"
 #include "state/BlockingWorker.hpp"
 #include "state/ChangeSignal.hpp"
 #include "state/DiagnosticsRefresh.hpp"
-#include "state/LoginItem.hpp"
 #include "state/SetupModel.hpp"
 #include "ui/settings/GeneralPane.hpp"
 
@@ -45,7 +45,7 @@ class SettingsView : public QWidget {
     Q_OBJECT
 public:
     struct Services {
-        state::LoginItem loginItem;
+        std::shared_ptr<const state::Autostart> loginItem;
         // The diagnostics' reads and restarts; the app's are built over the home folder.
         state::DiagnosticsRefresh::Operations diagnostics;
         // Shows a file in the file manager.

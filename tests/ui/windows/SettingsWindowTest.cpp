@@ -1,6 +1,7 @@
 #include "WindowsTestSupport.hpp"
 #include "state/LoginItem.hpp"
 #include "state/SettingsRoute.hpp"
+#include "support/FakeAutostart.hpp"
 #include "support/ScriptedUsageSource.hpp"
 #include "ui/charts/RequestsChart.hpp"
 #include "ui/settings/GeneralPane.hpp"
@@ -60,14 +61,14 @@ protected:
 
     std::unique_ptr<SettingsView> makeView() {
         SettingsView::Services services{
-            state::LoginItem(setup.home.path() / "Apps/Meterly.app/Contents/MacOS/meterly",
-                             setup.home.path(),
-                             [this](std::string_view name) -> std::optional<std::string> {
-                                 if (name == "XDG_CONFIG_HOME") {
-                                     return (setup.home.path() / "xdg").string();
-                                 }
-                                 return std::nullopt;
-                             }),
+            std::make_shared<state::LoginItem>(
+                setup.home.path() / "Apps/Meterly.app/Contents/MacOS/meterly", setup.home.path(),
+                [this](std::string_view name) -> std::optional<std::string> {
+                    if (name == "XDG_CONFIG_HOME") {
+                        return (setup.home.path() / "xdg").string();
+                    }
+                    return std::nullopt;
+                }),
             {},
             [this](const QString& path) { revealed.push_back(path.toStdString()); },
             QStringLiteral("1.0.7"),
@@ -405,8 +406,8 @@ TEST_F(SettingsWindowTest, TheUpdateCheckSaysWhatItFound) {
     wiring.offer = &feed.offer;
     wiring.texts = texts;
     wiring.now = [this] { return setup.main.now(); };
-    GeneralPane pane(state::LoginItem("/opt/meterly", setup.home.path(), testing::noVariables()),
-                     setup.worker, QStringLiteral("1.0.7"), std::move(wiring));
+    GeneralPane pane(std::make_shared<meterly::testing::FakeAutostart>(), setup.worker,
+                     QStringLiteral("1.0.7"), std::move(wiring));
     EXPECT_EQ(pane.checkSummary()->text(), "Not checked yet");
     EXPECT_FALSE(shown(pane.banner()));
 

@@ -137,13 +137,14 @@ TEST_F(WindowScreenshots, SettingsWindow) {
             (setup.home.path() / ".config/systemd/user/com.meterly.proxy.service").string();
         found.agentLabel = "com.meterly.proxy";
         found.environmentName = "production";
-        SettingsView::Services services{state::LoginItem("/opt/Meterly.app/Contents/MacOS/meterly",
-                                                         setup.home.path(), testing::noVariables()),
-                                        {},
-                                        {},
-                                        QStringLiteral("1.0.7"),
-                                        [] { return std::optional<std::string>("1.0.7"); },
-                                        {}};
+        SettingsView::Services services{
+            std::make_shared<state::LoginItem>("/opt/Meterly.app/Contents/MacOS/meterly",
+                                               setup.home.path(), testing::noVariables()),
+            {},
+            {},
+            QStringLiteral("1.0.7"),
+            [] { return std::optional<std::string>("1.0.7"); },
+            {}};
         services.diagnostics.read = [&found](std::optional<core::Date> last,
                                              state::DiagnosticsRefresh::ReadDone done) {
             auto copy = found;

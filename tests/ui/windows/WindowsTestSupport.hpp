@@ -6,7 +6,7 @@
 #include "config/SystemdUserBackend.hpp"
 #include "core/Environment.hpp"
 #include "state/BlockingWorker.hpp"
-#include "state/MemoryPreferences.hpp"
+#include "support/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
 #include "state/SetupModel.hpp"
 #include "state/UsageNotifier.hpp"

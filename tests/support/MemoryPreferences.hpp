@@ -7,7 +7,7 @@
 
 namespace meterly::state {
 
-// A store that keeps its values in memory only (tests, and a fallback when no file can be used).
+// A store that keeps its values in memory only: the preferences of tests that need no file.
 class MemoryPreferences final : public UpdateCheckStore {
 public:
     std::optional<PreferenceValue> object(std::string_view key) const override {
