@@ -80,8 +80,8 @@ TEST_F(LaunchAgentManagerTest, AFolderThatCannotBeCreatedIsAnIOError) {
     } catch (const LaunchAgentError& error) {
         EXPECT_EQ(error.kind(), LaunchAgentError::Kind::io);
         EXPECT_EQ(error.path(), plistPath());
-        EXPECT_EQ(error.description().rfind("I/O error on " + plistPath() + ": ", 0), 0u)
-            << error.description();
+        EXPECT_EQ(std::string(error.what()).rfind("I/O error on " + plistPath() + ": ", 0), 0u)
+            << std::string(error.what());
     }
 }
 
@@ -113,7 +113,7 @@ TEST_F(LaunchAgentManagerTest, FailuresCarryTheVerbTheStatusAndTheOutput) {
         EXPECT_EQ(error,
                   LaunchAgentError::launchctlFailed(
                       "bootstrap", 37, "Bootstrap failed: 37: Operation already in progress"));
-        EXPECT_EQ(error.description(),
+        EXPECT_EQ(std::string(error.what()),
                   "launchctl bootstrap failed (exit 37): Bootstrap failed: 37: "
                   "Operation already in progress");
     }
@@ -124,7 +124,7 @@ TEST_F(LaunchAgentManagerTest, FailuresCarryTheVerbTheStatusAndTheOutput) {
         manager().bootstrap();
         FAIL() << "expected LaunchAgentError";
     } catch (const LaunchAgentError& error) {
-        EXPECT_EQ(error.description(), "launchctl kickstart failed (exit 113): ");
+        EXPECT_EQ(std::string(error.what()), "launchctl kickstart failed (exit 113): ");
     }
 }
 
