@@ -145,7 +145,7 @@ ClaudeSettingsFile::Document ClaudeSettingsFile::readDocument(const std::filesys
     try {
         value = JSONParser::parse(bytes);
     } catch (const JSONParseError& error) {
-        throw ConfigError::malformedJSON(path.string(), error.description());
+        throw ConfigError::malformedJSON(path.string(), error.what());
     }
     auto* object = value.objectValue();
     if (object == nullptr) {

@@ -7,7 +7,7 @@
 namespace meterly::config {
 
 // The one error of the settings-file edits and of the installer's health gate. Each kind
-// carries the facts its sentence needs; what() and description() give that sentence.
+// carries the facts its sentence needs; what() gives that sentence.
 class ConfigError : public std::exception {
 public:
     enum class Kind {
@@ -43,7 +43,6 @@ public:
     int seconds() const { return seconds_; }
 
     // The sentence shown to the user.
-    const std::string& description() const { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
     bool operator==(const ConfigError& other) const;

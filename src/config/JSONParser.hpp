@@ -17,7 +17,6 @@ public:
 
     const std::string& message() const { return message_; }
     std::size_t offset() const { return offset_; }
-    const std::string& description() const { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
     bool operator==(const JSONParseError& other) const {

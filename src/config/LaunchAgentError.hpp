@@ -6,8 +6,8 @@
 
 namespace meterly::config {
 
-// A failure of the launch agent's service manager or of its definition file. description() and
-// what() give the sentence shown to the user.
+// A failure of the launch agent's service manager or of its definition file. what() gives the
+// sentence shown to the user.
 class LaunchAgentError : public std::exception {
 public:
     enum class Kind {
@@ -29,7 +29,7 @@ public:
     const std::string& path() const { return path_; }
     const std::string& reason() const { return reason_; }
 
-    const std::string& description() const { return description_; }
+    // The sentence shown to the user.
     const char* what() const noexcept override { return description_.c_str(); }
 
     bool operator==(const LaunchAgentError& other) const;

@@ -16,10 +16,6 @@ PortError::PortError(std::uint16_t from, int attempts)
       text_("No free TCP port on 127.0.0.1 in " + std::to_string(attempts) + " ports from " +
             std::to_string(from) + ".") {}
 
-std::string PortError::description() const {
-    return text_;
-}
-
 std::uint16_t PortSelector::defaultPort() {
     return defaultPort(core::processEnvironment());
 }

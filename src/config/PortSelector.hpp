@@ -19,7 +19,6 @@ public:
     int attempts() const { return attempts_; }
 
     // "No free TCP port on 127.0.0.1 in <attempts> ports from <from>."
-    std::string description() const;
     const char* what() const noexcept override { return text_.c_str(); }
 
     bool operator==(const PortError& other) const {

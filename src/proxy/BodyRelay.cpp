@@ -20,7 +20,7 @@ asio::awaitable<void> relayLength(std::int64_t length, HTTPStreamReader& reader,
             throw ProxyError::peerClosed();
         }
         due -= piece->size();
-        co_await sink.send(*piece, false);
+        co_await sink.send(*piece);
     }
 }
 
@@ -34,7 +34,7 @@ asio::awaitable<void> relayChunked(HTTPStreamReader& reader, ByteSink& sink,
         }
         const std::size_t count = scanner.consume(*piece);
         const ByteView bytes(*piece);
-        co_await sink.send(bytes.first(count), false);
+        co_await sink.send(bytes.first(count));
         if (count < bytes.size()) {
             reader.pushBack(bytes.subspan(count));
         }
@@ -51,7 +51,7 @@ asio::awaitable<void> relayUntilClose(HTTPStreamReader& reader, ByteSink& sink,
         if (!piece) {
             co_return;
         }
-        co_await sink.send(*piece, false);
+        co_await sink.send(*piece);
     }
 }
 

@@ -26,9 +26,9 @@ public:
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
-    // Returns once the bytes were handed over. Every caller passes isComplete = false: a
-    // connection ends by being cancelled, never by a completing send.
-    virtual asio::awaitable<void> send(ByteView bytes, bool isComplete) = 0;
+    // Returns once the bytes were handed over. A connection ends by being cancelled, never by a
+    // send.
+    virtual asio::awaitable<void> send(ByteView bytes) = 0;
 };
 
 } // namespace meterly::proxy

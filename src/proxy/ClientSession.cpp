@@ -56,14 +56,14 @@ class HeadFirstSink final : public ByteSink {
 public:
     HeadFirstSink(Bytes head, ByteSink& sink) : head_(std::move(head)), sink_(sink) {}
 
-    asio::awaitable<void> send(ByteView bytes, bool isComplete) override {
+    asio::awaitable<void> send(ByteView bytes) override {
         if (head_.empty()) {
-            co_await sink_.send(bytes, isComplete);
+            co_await sink_.send(bytes);
             co_return;
         }
         Bytes message = std::exchange(head_, {});
         message.insert(message.end(), bytes.begin(), bytes.end());
-        co_await sink_.send(message, isComplete);
+        co_await sink_.send(message);
     }
 
     bool holdsHead() const { return !head_.empty(); }
@@ -72,7 +72,7 @@ public:
     asio::awaitable<void> flush() {
         if (!head_.empty()) {
             const Bytes head = std::exchange(head_, {});
-            co_await sink_.send(head, false);
+            co_await sink_.send(head);
         }
     }
 
@@ -157,19 +157,8 @@ asio::awaitable<void> ClientSession::serve() {
     HTTPStreamReader clientReader(client_, configuration_.upstreamTimeout);
 
     while (true) {
-        std::optional<HTTPRequestHead> request;
-        std::optional<BodyFraming> framing;
-        std::optional<ProxyFailure> failure;
-        try {
-            const Bytes head = co_await clientReader.readHead(
-                configuration_.maximumHeadSize, configuration_.clientHeadCompletionTimeout);
-            request.emplace(HTTPHeadParser::parseRequest(head));
-            // A body whose end is in doubt is refused before anything of it is read.
-            framing = BodyFraming::forRequest(*request);
-        } catch (...) {
-            failure = ProxyFailure::from(std::current_exception());
-        }
-        if (failure) {
+        auto read = co_await captureOutcome(readRequest(clientReader));
+        if (const auto failure = read.failure()) {
             if (isGone(*failure)) {
                 co_return;
             }
@@ -182,11 +171,12 @@ asio::awaitable<void> ClientSession::serve() {
             }
             co_return;
         }
+        const auto& [request, framing] = *read.value;
 
-        const bool clientKeepsAlive = clientWantsKeepAlive(*request);
+        const bool clientKeepsAlive = clientWantsKeepAlive(request);
         bool upstreamKept = true;
         bool replied = true;
-        switch (route(*request)) {
+        switch (route(request)) {
         case ProxyRoute::healthCheck: {
             ProxyLog::emit(ProxyLogEvent::healthCheckServed());
             try {
@@ -210,7 +200,7 @@ asio::awaitable<void> ClientSession::serve() {
             break;
         }
         case ProxyRoute::forward: {
-            const auto outcome = co_await forward(*request, *framing, clientReader);
+            const auto outcome = co_await forward(request, framing, clientReader);
             replied = outcome.relayed;
             upstreamKept = outcome.keepAlive;
             break;
@@ -222,11 +212,30 @@ asio::awaitable<void> ClientSession::serve() {
     }
 }
 
+asio::awaitable<ClientSession::ClientRequest>
+ClientSession::readRequest(HTTPStreamReader& clientReader) {
+    const Bytes head = co_await clientReader.readHead(configuration_.maximumHeadSize,
+                                                      configuration_.clientHeadCompletionTimeout);
+    auto request = HTTPHeadParser::parseRequest(head);
+    auto framing = BodyFraming::forRequest(request);
+    co_return ClientRequest{std::move(request), framing};
+}
+
+asio::awaitable<HTTPResponseHead> ClientSession::readResponseHead(int& interimCount) {
+    const Bytes head =
+        co_await upstreamReader_->readHead(configuration_.maximumHeadSize, std::nullopt);
+    auto response = HTTPHeadParser::parseResponse(head);
+    if (isInterim(response.statusCode()) && ++interimCount > maximumInterimResponses) {
+        throw ProxyError::malformedHead();
+    }
+    co_return response;
+}
+
 asio::awaitable<void> ClientSession::write(const HTTPResponseHead& head, ByteView body) {
     // Head and body leave in one write.
     Bytes message = head.serialized();
     message.insert(message.end(), body.begin(), body.end());
-    co_await client_->send(message, false);
+    co_await client_->send(message);
 }
 
 asio::awaitable<void> ClientSession::replyGatewayError(ProxyFailure failure) {
@@ -257,24 +266,14 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
                                         requestFraming);
     append("\r\n");
 
-    std::optional<ProxyFailure> failure;
-    try {
-        co_await sendHeadUpstream(head);
-    } catch (...) {
-        failure = ProxyFailure::from(std::current_exception());
-    }
-    if (failure) {
+    if (const auto failure = (co_await captureOutcome(sendHeadUpstream(head))).failure()) {
         co_await replyGatewayError(*failure);
         co_return abandoned;
     }
 
-    try {
-        co_await BodyRelay::relay(requestFraming, clientReader, *upstream_,
-                                  configuration_.receiveChunkSize);
-    } catch (...) {
-        failure = ProxyFailure::from(std::current_exception());
-    }
-    if (failure) {
+    const auto sent = co_await captureOutcome(BodyRelay::relay(
+        requestFraming, clientReader, *upstream_, configuration_.receiveChunkSize));
+    if (const auto failure = sent.failure()) {
         dropUpstream();
         if (!isGone(*failure)) {
             co_await replyGatewayError(*failure);
@@ -292,24 +291,15 @@ ClientSession::forward(const HTTPRequestHead& request, const BodyFraming& reques
 
     int interimCount = 0;
     while (true) {
-        std::optional<HTTPResponseHead> response;
-        try {
-            const Bytes responseHead =
-                co_await upstreamReader_->readHead(configuration_.maximumHeadSize, std::nullopt);
-            response.emplace(HTTPHeadParser::parseResponse(responseHead));
-            if (isInterim(response->statusCode()) && ++interimCount > maximumInterimResponses) {
-                throw ProxyError::malformedHead();
-            }
-        } catch (...) {
-            failure = ProxyFailure::from(std::current_exception());
-        }
-        if (failure) {
+        auto read = co_await captureOutcome(readResponseHead(interimCount));
+        if (const auto failure = read.failure()) {
             dropUpstream();
             if (!clientGone_) {
                 co_await replyGatewayError(*failure);
             }
             co_return abandoned;
         }
+        const auto& response = read.value;
 
         const auto status = response->statusCode();
         ProxyLog::emit(ProxyLogEvent::responseObserved(static_cast<int>(status)));
@@ -367,7 +357,7 @@ asio::awaitable<void> ClientSession::sendHeadUpstream(ByteView head) {
     if (upstream_) {
         bool sent = true;
         try {
-            co_await upstream_->send(head, false);
+            co_await upstream_->send(head);
         } catch (const ProxyError&) {
             sent = false;
         }
@@ -377,7 +367,7 @@ asio::awaitable<void> ClientSession::sendHeadUpstream(ByteView head) {
         dropUpstream();
     }
     co_await connectUpstream();
-    co_await upstream_->send(head, false);
+    co_await upstream_->send(head);
 }
 
 asio::awaitable<void> ClientSession::connectUpstream() {

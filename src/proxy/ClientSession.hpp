@@ -2,6 +2,7 @@
 
 #include "core/Time.hpp"
 #include "proxy/BodyFraming.hpp"
+#include "proxy/CapturedOutcome.hpp"
 #include "proxy/HTTPRequestHead.hpp"
 #include "proxy/HTTPResponseHead.hpp"
 #include "proxy/HTTPStreamReader.hpp"
@@ -45,7 +46,16 @@ private:
         bool keepAlive;
     };
 
+    struct ClientRequest {
+        HTTPRequestHead head;
+        // How the request's body ends; a body whose end is in doubt is refused before it is read.
+        BodyFraming framing;
+    };
+
     asio::awaitable<void> serve();
+    asio::awaitable<ClientRequest> readRequest(HTTPStreamReader& clientReader);
+    // The next response head from upstream; `interimCount` counts the 1xx heads seen so far.
+    asio::awaitable<HTTPResponseHead> readResponseHead(int& interimCount);
     asio::awaitable<void> write(const HTTPResponseHead& head, ByteView body);
     asio::awaitable<ForwardOutcome> forward(const HTTPRequestHead& request,
                                             const BodyFraming& requestFraming,

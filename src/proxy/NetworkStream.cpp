@@ -569,7 +569,7 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadl
     co_return received;
 }
 
-asio::awaitable<void> NetworkStream::send(ByteView bytes, bool /*isComplete*/) {
+asio::awaitable<void> NetworkStream::send(ByteView bytes) {
     if (cancelled_) {
         throw ProxyError::cancelled();
     }

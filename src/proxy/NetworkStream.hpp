@@ -80,7 +80,7 @@ public:
     asio::awaitable<std::optional<Bytes>> receiveWithin(ProxyDuration limit) override;
 
     // Writes all of `bytes`. Throws ProxyError::network(...) on failure.
-    asio::awaitable<void> send(ByteView bytes, bool isComplete) override;
+    asio::awaitable<void> send(ByteView bytes) override;
 
     // True when the peer has sent bytes or closed its side, as far as can be seen without
     // waiting; a connection that is idle between requests should show neither.

@@ -1,16 +1,22 @@
 #include "proxy/ProxyError.hpp"
 
-#include <array>
 #include <ostream>
 
 namespace meterly::proxy {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> errorNames{
-    "network",    "malformedHead", "headTooLarge", "invalidFraming",
-    "peerClosed", "timedOut",      "cancelled",
-};
+// The case names of the errors the proxy's own reading finds.
+std::string_view ownName(ProxyFailure failure) {
+    switch (failure.kind()) {
+    case ProxyFailure::malformedMessage:
+        return "malformedHead";
+    case ProxyFailure::connectionClosed:
+        return "peerClosed";
+    default:
+        return failure.description();
+    }
+}
 
 } // namespace
 
@@ -21,17 +27,18 @@ ProxyError ProxyError::network(ProxyFailure failure) {
     case ProxyFailure::cancelled:
         return cancelled();
     default:
-        return ProxyError(Kind::network, failure);
+        return ProxyError(failure, true);
     }
 }
 
-ProxyError::ProxyError(Kind kind, ProxyFailure failure)
-    : kind_(kind), failure_(kind == Kind::network ? failure : ProxyFailure::other),
-      text_(errorNames.at(static_cast<std::size_t>(kind))) {
-    if (kind == Kind::network) {
-        text_ += "(";
+ProxyError::ProxyError(ProxyFailure failure, bool isNetwork)
+    : failure_(failure), isNetwork_(isNetwork) {
+    if (isNetwork) {
+        text_ = "network(";
         text_ += failure.description();
         text_ += ")";
+    } else {
+        text_ = ownName(failure);
     }
 }
 

@@ -2,55 +2,43 @@
 
 #include "proxy/ProxyFailure.hpp"
 
-#include <cstdint>
 #include <exception>
 #include <iosfwd>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 namespace meterly::proxy {
 
-// The error the proxy's own code throws.
+// The error the proxy's own code throws. It carries one failure of the proxy's vocabulary and
+// whether the network reported it (a socket, TLS, the resolver) or the proxy's own reading of the
+// exchange found it.
 class ProxyError : public std::exception {
 public:
-    enum class Kind : std::uint8_t {
-        network,
-        malformedHead,
-        headTooLarge,
-        invalidFraming,
-        peerClosed,
-        timedOut,
-        cancelled,
-    };
-
     // A failure met on the network. A time-out or a cancellation is the same error as timedOut()
     // or cancelled(), whichever layer noticed it: the proxy has one form of each.
     static ProxyError network(ProxyFailure failure);
-    static ProxyError malformedHead() { return ProxyError(Kind::malformedHead); }
-    static ProxyError headTooLarge() { return ProxyError(Kind::headTooLarge); }
-    static ProxyError invalidFraming() { return ProxyError(Kind::invalidFraming); }
-    static ProxyError peerClosed() { return ProxyError(Kind::peerClosed); }
-    static ProxyError timedOut() { return ProxyError(Kind::timedOut); }
-    static ProxyError cancelled() { return ProxyError(Kind::cancelled); }
+    static ProxyError malformedHead() { return ProxyError(ProxyFailure::malformedMessage); }
+    static ProxyError headTooLarge() { return ProxyError(ProxyFailure::headTooLarge); }
+    static ProxyError invalidFraming() { return ProxyError(ProxyFailure::invalidFraming); }
+    static ProxyError peerClosed() { return ProxyError(ProxyFailure::connectionClosed); }
+    static ProxyError timedOut() { return ProxyError(ProxyFailure::timedOut); }
+    static ProxyError cancelled() { return ProxyError(ProxyFailure::cancelled); }
 
-    Kind kind() const { return kind_; }
-    // The folded failure of a `network` error; `other` for every other kind.
+    // What failed.
     ProxyFailure failure() const { return failure_; }
 
     // "network(addressInUse)" for a network error, else the case name ("timedOut").
     const char* what() const noexcept override { return text_.c_str(); }
 
     friend bool operator==(const ProxyError& a, const ProxyError& b) {
-        return a.kind_ == b.kind_ && a.failure_ == b.failure_;
+        return a.failure_ == b.failure_ && a.isNetwork_ == b.isNetwork_;
     }
 
 private:
-    explicit ProxyError(Kind kind, ProxyFailure failure = ProxyFailure::other);
+    explicit ProxyError(ProxyFailure failure, bool isNetwork = false);
 
-    Kind kind_;
     ProxyFailure failure_;
+    bool isNetwork_;
     std::string text_;
 };
 

@@ -76,23 +76,7 @@ std::optional<ProxyFailure> ProxyFailure::fromRawValue(std::string_view name) {
 }
 
 ProxyFailure ProxyFailure::from(const ProxyError& error) {
-    switch (error.kind()) {
-    case ProxyError::Kind::network:
-        return error.failure();
-    case ProxyError::Kind::malformedHead:
-        return malformedMessage;
-    case ProxyError::Kind::headTooLarge:
-        return headTooLarge;
-    case ProxyError::Kind::invalidFraming:
-        return invalidFraming;
-    case ProxyError::Kind::peerClosed:
-        return connectionClosed;
-    case ProxyError::Kind::timedOut:
-        return timedOut;
-    case ProxyError::Kind::cancelled:
-        return cancelled;
-    }
-    return other;
+    return error.failure();
 }
 
 ProxyFailure ProxyFailure::from(const std::error_code& error) {

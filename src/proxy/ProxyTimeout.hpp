@@ -1,5 +1,6 @@
 #pragma once
 
+#include "proxy/CapturedOutcome.hpp"
 #include "proxy/ProxyConfiguration.hpp"
 #include "proxy/ProxyError.hpp"
 
@@ -17,29 +18,6 @@
 
 namespace meterly::proxy {
 
-namespace detail {
-
-// An operation's outcome held as a value, so that a failing operation still counts as finished
-// in the race below and ends it at once instead of leaving the timer to run out.
-template <typename T>
-struct CapturedOutcome {
-    std::optional<T> value;
-    std::exception_ptr error;
-};
-
-template <typename T>
-asio::awaitable<CapturedOutcome<T>> captureOutcome(asio::awaitable<T> operation) {
-    CapturedOutcome<T> outcome;
-    try {
-        outcome.value.emplace(co_await std::move(operation));
-    } catch (...) {
-        outcome.error = std::current_exception();
-    }
-    co_return outcome;
-}
-
-} // namespace detail
-
 // Runs the operation against a timer of `limit` on the monotonic clock. Returns the operation's
 // result, or throws its error, when it ends first; throws ProxyError::timedOut() when the timer
 // ends first. The loser is cancelled and awaited before this returns, so two receives on one
@@ -51,7 +29,9 @@ asio::awaitable<T> withProxyTimeout(ProxyDuration limit, asio::awaitable<T> oper
     using namespace asio::experimental::awaitable_operators;
 
     asio::steady_timer timer(co_await asio::this_coro::executor, limit);
-    auto winner = co_await (detail::captureOutcome(std::move(operation)) ||
+    // The operation's outcome is held as a value, so that a failing operation still counts as
+    // finished and ends the race at once instead of leaving the timer to run out.
+    auto winner = co_await (captureOutcome(std::move(operation)) ||
                             timer.async_wait(asio::experimental::as_tuple(asio::use_awaitable)));
     if (winner.index() == 0) {
         auto& outcome = std::get<0>(winner);

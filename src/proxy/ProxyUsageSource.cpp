@@ -135,11 +135,6 @@ ProxyUsageState ProxyUsageSource::state() const {
     return shared_->state();
 }
 
-std::optional<UsageSnapshot>
-ProxyUsageSource::ingest(const HTTPHeaders::Dictionary& responseHeaders, Date capturedAt) {
-    return record(core::RateLimitHeaderParser::parse(responseHeaders, capturedAt), capturedAt);
-}
-
 std::optional<UsageSnapshot> ProxyUsageSource::ingest(const HTTPHeaders& responseHeaders,
                                                       Date capturedAt) {
     // The rate-limit fields are picked out where they stand: nothing of the head is copied.
@@ -176,22 +171,6 @@ std::optional<UsageSnapshot> ProxyUsageSource::record(std::optional<UsageSnapsho
     }
     deliver(producers, *parsed);
     return parsed;
-}
-
-bool ProxyUsageSource::isRateLimitName(std::string_view name) {
-    static constexpr std::string_view prefix = "anthropic-ratelimit-unified-";
-    if (!name.empty() && name.front() != 'a' && name.front() != 'A' &&
-        static_cast<unsigned char>(name.front()) < 0x80) {
-        // No other ASCII character lower-cases to "a": the usual fields end here.
-        return false;
-    }
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            // Other characters may lower-case to ASCII letters: compare the full lower-case form.
-            return text::lowercased(name).starts_with(prefix);
-        }
-    }
-    return name.size() >= prefix.size() && text::namesMatch(name.substr(0, prefix.size()), prefix);
 }
 
 void ProxyUsageSource::publish(const UsageSnapshot& snapshot) {

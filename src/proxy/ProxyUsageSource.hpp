@@ -44,13 +44,8 @@ public:
     // request) and publishes the snapshot its headers yield (names in any case, values as
     // received; texts that are not UTF-8 are read as Latin-1). The response counted last is the
     // latest, whatever its time. Returns the snapshot it published.
-    std::optional<core::UsageSnapshot> ingest(const HTTPHeaders::Dictionary& responseHeaders,
-                                              core::Date capturedAt);
     std::optional<core::UsageSnapshot> ingest(const HTTPHeaders& responseHeaders,
                                               core::Date capturedAt);
-
-    // True for the names of the fields that usage is read from (any case).
-    static bool isRateLimitName(std::string_view name);
 
     // Makes `snapshot` the latest and delivers it to every subscriber.
     void publish(const core::UsageSnapshot& snapshot);

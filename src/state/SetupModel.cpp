@@ -1,7 +1,6 @@
 #include "state/SetupModel.hpp"
 
 #include "config/ConfigError.hpp"
-#include "config/LaunchAgentError.hpp"
 #include "config/PortSelector.hpp"
 #include "config/SelfCheck.hpp"
 
@@ -25,12 +24,6 @@ constexpr std::string_view repairFailed = "meterly: could not repair the proxy's
 std::string describeError(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
-    } catch (const ConfigError& failure) {
-        return failure.description();
-    } catch (const config::LaunchAgentError& failure) {
-        return failure.description();
-    } catch (const config::PortError& failure) {
-        return failure.description();
     } catch (const std::exception& failure) {
         return failure.what();
     } catch (...) {

@@ -1,10 +1,11 @@
 #include "update/URLTransfer.hpp"
 
+#include "net/CurlGlobal.hpp"
+
 #include <cmath>
 #include <curl/curl.h>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace meterly::update {
@@ -58,11 +59,6 @@ int reportProgress(void* user, curl_off_t expected, curl_off_t received, curl_of
         }
     }
     return 0;
-}
-
-void initialiseOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 std::string megabytes(std::uint64_t bytes) {
@@ -134,7 +130,7 @@ private:
 
 long URLTransfer::get(const std::string& url, const Options& options, const Sink& sink,
                       const Progress& progress, TransferCancellation* cancellation) {
-    initialiseOnce();
+    net::CurlGlobal::initialise();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
         throw TransferError(TransferError::Kind::transport, "cannot start a transfer");

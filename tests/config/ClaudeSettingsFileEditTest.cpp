@@ -249,7 +249,7 @@ TEST_F(ClaudeSettingsFileEditTest, FailedVerificationPutsTheOldFileBack) {
     }
     EXPECT_EQ(
         ConfigError::verificationFailed(settingsPath.string(), "file did not read back identically")
-            .description(),
+            .what(),
         "Post-write verification of " + settingsPath.string() +
             " failed (file did not read back identically). The original file was restored.");
 }
@@ -304,7 +304,7 @@ TEST_F(ClaudeSettingsFileEditTest, LinkedSettingsFileIsWrittenThrough) {
 TEST_F(ClaudeSettingsFileEditTest, RestoreBackup) {
     EXPECT_EQ(errorOf([&] { file().restoreBackup(false); }),
               ConfigError::backupMissing(backupPath.string()));
-    EXPECT_EQ(ConfigError::backupMissing(backupPath.string()).description(),
+    EXPECT_EQ(ConfigError::backupMissing(backupPath.string()).what(),
               "No backup found at " + backupPath.string() + ".");
 
     // The bytes go back unchanged, without parsing: even a file the edits would refuse.

@@ -93,10 +93,9 @@ TEST_F(ClaudeSettingsFileTest, RefusesFilesItDoesNotUnderstand) {
         EXPECT_EQ(settings(), c.text);
         EXPECT_FALSE(exists(backupPath));
     }
-    EXPECT_EQ(
-        ConfigError::malformedJSON(path, "expected a quoted object key (at byte 7)").description(),
-        path + " is not valid JSON (expected a quoted object key (at byte 7)). Refusing to "
-               "touch it \u2014 fix or move the file, then re-run.");
+    EXPECT_EQ(ConfigError::malformedJSON(path, "expected a quoted object key (at byte 7)").what(),
+              path + " is not valid JSON (expected a quoted object key (at byte 7)). Refusing to "
+                     "touch it \u2014 fix or move the file, then re-run.");
 }
 
 TEST_F(ClaudeSettingsFileTest, UnreadableFileIsAnIOError) {

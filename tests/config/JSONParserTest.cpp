@@ -82,7 +82,7 @@ TEST(JSONParserTest, RejectsWithTheMessageAndOffset) {
             ADD_FAILURE() << "parsed: " << c.text;
         } catch (const JSONParseError& error) {
             EXPECT_EQ(error, JSONParseError(c.message, c.offset))
-                << c.text << "\n got " << error.description();
+                << c.text << "\n got " << std::string(error.what());
         }
     }
 }
@@ -92,7 +92,7 @@ TEST(JSONParserTest, DescriptionNamesTheByte) {
         JSONParser::parse("");
         FAIL();
     } catch (const JSONParseError& error) {
-        EXPECT_EQ(error.description(), "unexpected end of input (at byte 0)");
+        EXPECT_EQ(std::string(error.what()), "unexpected end of input (at byte 0)");
         EXPECT_STREQ(error.what(), "unexpected end of input (at byte 0)");
     }
 }

@@ -84,8 +84,8 @@ TEST_F(LaunchAgentManagerTest, AFolderThatCannotBeCreatedIsAnIOError) {
     } catch (const LaunchAgentError& error) {
         EXPECT_EQ(error.kind(), LaunchAgentError::Kind::io);
         EXPECT_EQ(error.path(), plistPath());
-        EXPECT_EQ(error.description().rfind("I/O error on " + plistPath() + ": ", 0), 0u)
-            << error.description();
+        EXPECT_EQ(std::string(error.what()).rfind("I/O error on " + plistPath() + ": ", 0), 0u)
+            << std::string(error.what());
     }
 }
 

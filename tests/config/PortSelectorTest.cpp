@@ -59,7 +59,8 @@ TEST(PortSelectorTest, TheScanStopsAtTheTopOfThePortRange) {
         FAIL() << "expected PortError";
     } catch (const PortError& error) {
         EXPECT_EQ(error, PortError::noFreePort(65530, 100));
-        EXPECT_EQ(error.description(), "No free TCP port on 127.0.0.1 in 100 ports from 65530.");
+        EXPECT_EQ(std::string(error.what()),
+                  "No free TCP port on 127.0.0.1 in 100 ports from 65530.");
         EXPECT_STREQ(error.what(), "No free TCP port on 127.0.0.1 in 100 ports from 65530.");
     }
 }

@@ -147,9 +147,9 @@ TEST_F(ProxyInstallerTest, AFailedInstallPutsTheEarlierAgentBackAndLeavesTheSett
                 << answers << earlier.unit << earlier.loaded;
         }
     }
-    EXPECT_NE(
-        ConfigError::proxyUnreachable(8787, 10).description().find("127.0.0.1:8787 within 10s."),
-        std::string::npos);
+    EXPECT_NE(std::string(ConfigError::proxyUnreachable(8787, 10).what())
+                  .find("127.0.0.1:8787 within 10s."),
+              std::string::npos);
 }
 
 TEST_F(ProxyInstallerTest, AServiceManagerFailureRollsBackAndIsPassedOn) {

@@ -112,7 +112,7 @@ TEST_F(SystemdUserBackendTest, ARestartAfterARepairRunsTheRewrittenUnit) {
         FAIL() << "expected LaunchAgentError";
     } catch (const LaunchAgentError& error) {
         EXPECT_EQ(
-            error.description(),
+            std::string(error.what()),
             "systemctl daemon-reload failed (exit 1): Failed to connect to bus: No medium found");
     }
     EXPECT_EQ(systemctl.calls(), Texts{"--user daemon-reload"});

@@ -124,12 +124,11 @@ private:
 // Records every send; optionally fails the send with the given index.
 class FakeSink final : public ByteSink {
 public:
-    asio::awaitable<void> send(ByteView data, bool isComplete) override {
+    asio::awaitable<void> send(ByteView data) override {
         if (failAt_ && *failAt_ == sends_.size()) {
             throw ProxyError::network(ProxyFailure::connectionClosed);
         }
         sends_.emplace_back(data.begin(), data.end());
-        anyComplete_ = anyComplete_ || isComplete;
         co_return;
     }
 
@@ -149,12 +148,10 @@ public:
         }
         return result;
     }
-    bool anyComplete() const { return anyComplete_; }
 
 private:
     std::vector<Bytes> sends_;
     std::optional<std::size_t> failAt_;
-    bool anyComplete_ = false;
 };
 
 } // namespace meterly::proxy::testing

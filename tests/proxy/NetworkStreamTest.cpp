@@ -67,7 +67,7 @@ TEST(NetworkStreamTest, TalksTLSWithServerNameAndALPNToATrustedServer) {
         const auto received =
             run(io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::string> {
                 co_await s->start();
-                co_await s->send(asBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+                co_await s->send(asBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
                 std::string all;
                 while (all.find("hello") == std::string::npos) {
                     auto bytes = co_await s->receive();
@@ -184,7 +184,7 @@ TEST_F(AcceptedStreamTest, CancelWakesAPendingReceiveAndFailsEveryLaterOperation
                 got.push_back(error);
             }
             try {
-                co_await s->send(asBytes("x"), false);
+                co_await s->send(asBytes("x"));
             } catch (const ProxyError& error) {
                 got.push_back(error);
             }
@@ -233,7 +233,7 @@ asio::awaitable<std::pair<bool, bool>> loseARace(std::shared_ptr<NetworkStream> 
     }
     bool sent = true;
     try {
-        co_await s->send(asBytes("last words"), false);
+        co_await s->send(asBytes("last words"));
     } catch (const ProxyError& error) {
         EXPECT_EQ(error, ProxyError::cancelled());
         sent = false;
@@ -268,7 +268,7 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
                 auto bytes = co_await s->receiveWithin(std::chrono::hours(1));
                 const std::string got = bytes ? std::string(asText(*bytes)) : "end";
                 std::vector<ProxyError> seen = co_await twoShortReceives(s);
-                co_await s->send(asBytes("last words"), false);
+                co_await s->send(asBytes("last words"));
                 co_return std::pair{got, seen};
             }(stream_));
     // run() returning at all shows that no timer of the first receive was left behind.
@@ -306,7 +306,7 @@ TEST_F(AcceptedStreamTest, ASendTheSocketCannotTakeAtOnceWaitsForTheReader) {
     run(io_,
         [](std::shared_ptr<NetworkStream> s, const std::string& bytes) -> asio::awaitable<void> {
             co_await s->start();
-            co_await s->send(asBytes(bytes), true);
+            co_await s->send(asBytes(bytes));
             // The reader sees the end after the last byte, or early if the send gave up.
             s->cancel();
         }(stream_, body));
@@ -331,7 +331,7 @@ TEST(NetworkStreamTest, ATLSSendTheSocketCannotTakeAtOnceWaitsForTheServer) {
                 co_await s->start();
                 const std::string head = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: " +
                                          std::to_string(bytes.size()) + "\r\n\r\n";
-                co_await s->send(asBytes(head + bytes), true);
+                co_await s->send(asBytes(head + bytes));
                 std::string all;
                 while (all.find("\r\n\r\n") == std::string::npos ||
                        !all.ends_with(std::to_string(bytes.size()))) {
@@ -378,7 +378,7 @@ TEST(NetworkStreamTest, PlaintextHeldInsideTLSAndACloseWithoutTCPEndAreBothRead)
                 // Limits only so that a receive that waits wrongly fails instead of hanging.
                 constexpr auto limit = std::chrono::seconds(20);
                 Pieces first;
-                co_await s->send(asBytes("GET /single HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+                co_await s->send(asBytes("GET /single HTTP/1.1\r\nHost: x\r\n\r\n"));
                 for (std::size_t got = 0; got < firstSize;) {
                     auto bytes = co_await s->receiveWithin(limit);
                     if (!bytes) {
@@ -388,7 +388,7 @@ TEST(NetworkStreamTest, PlaintextHeldInsideTLSAndACloseWithoutTCPEndAreBothRead)
                     first.emplace_back(asText(*bytes));
                 }
                 Pieces second;
-                co_await s->send(asBytes("GET /records HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+                co_await s->send(asBytes("GET /records HTTP/1.1\r\nHost: x\r\n\r\n"));
                 while (auto bytes = co_await s->receiveWithin(limit)) {
                     second.emplace_back(asText(*bytes));
                 }
@@ -437,7 +437,7 @@ TEST(NetworkStreamTest, ATimedOutReceiveClosesATLSStream) {
                 seen.push_back(error);
             }
             try {
-                co_await s->send(asBytes("GET / HTTP/1.1\r\n\r\n"), false);
+                co_await s->send(asBytes("GET / HTTP/1.1\r\n\r\n"));
             } catch (const ProxyError& error) {
                 seen.push_back(error);
             }

@@ -1,5 +1,6 @@
 #include "proxy/ProxyUsageSource.hpp"
 
+#include "proxy/KnownHeaderName.hpp"
 #include "proxy/ProxyLog.hpp"
 #include "proxy/ProxyResponses.hpp"
 
@@ -21,7 +22,7 @@ namespace {
 
 const std::string h5 = "anthropic-ratelimit-unified-5h-";
 
-HTTPHeaders::Dictionary fiveHourHeaders(const std::string& utilization) {
+HTTPHeaders fiveHourHeaders(const std::string& utilization) {
     return {{h5 + "utilization", utilization}, {h5 + "reset", "9000"}, {"content-type", "x"}};
 }
 
@@ -68,7 +69,7 @@ TEST(ProxyUsageSourceTest, IngestCountsEveryResponseAndPublishesOnlyUsableHeader
     ProxyUsageSource source;
     auto subscriber = source.snapshots();
 
-    EXPECT_EQ(source.ingest(HTTPHeaders::Dictionary{{"content-type", "x"}}, 10), std::nullopt);
+    EXPECT_EQ(source.ingest(HTTPHeaders{{"content-type", "x"}}, 10), std::nullopt);
     EXPECT_EQ(source.state(), (ProxyUsageState{std::nullopt, 1, 10.0}));
     EXPECT_EQ(subscriber.next(1ms), std::nullopt) << "no snapshot, nothing delivered";
     EXPECT_EQ(log.count(ProxyLogEvent::snapshotPublished()), 0u);
@@ -94,7 +95,7 @@ TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
         {"Anthropic-RateLimit-Unified-Representative-Claim", true},
         // Lower-cases to the prefix through the Unicode tables (U+0130 becomes "i").
         {"anthrop\xC4\xB0"
-         "c-ratelimit-unified-status",
+         "c-ratelimit-unified-5h-status",
          true},
         {"anthropic-ratelimit-unified", false},
         {"anthropic-ratelimit-requests-limit", false},
@@ -102,7 +103,9 @@ TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
         {"", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ProxyUsageSource::isRateLimitName(c.name), c.rateLimit) << c.name;
+        EXPECT_EQ(KnownHeaderName::of(c.name).kind() == KnownHeaderName::Kind::rateLimit,
+                  c.rateLimit)
+            << c.name;
     }
 
     // Of two spellings of one field the later wins, as in the whole head's dictionary.
@@ -118,10 +121,9 @@ TEST(ProxyUsageSourceTest, AResponseHeadIsReadForTheRateLimitFieldsAlone) {
                            {"Anthropic-Ratelimit-Unified-7d-Reset", "9500"},
                            {"Content-Length", "90"}};
     ProxyUsageSource fromHead;
-    ProxyUsageSource fromDictionary;
     const auto read = fromHead.ingest(head, 30);
     ASSERT_TRUE(read);
-    EXPECT_EQ(read, fromDictionary.ingest(head.dictionary(), 30));
+    EXPECT_EQ(read, meterly::core::RateLimitHeaderParser::parse(head.dictionary(), 30));
     EXPECT_EQ(read->fiveHour, (LimitWindow{"allowed", 0.25, 9000}));
     EXPECT_EQ(read->representativeClaim, "five_hour");
     EXPECT_EQ(read->sevenDay, (LimitWindow{"unknown", 0.5, 9500}));
@@ -145,7 +147,7 @@ TEST(ProxyUsageSourceTest, TheLastResponseCountedIsTheLatestWhateverTheClockSays
     EXPECT_EQ(subscriber.next(5s), stepped);
 
     // A response without a reading still moves the time of the last request, backwards too.
-    EXPECT_EQ(source.ingest(HTTPHeaders::Dictionary{}, clock()), std::nullopt);
+    EXPECT_EQ(source.ingest(HTTPHeaders{}, clock()), std::nullopt);
     EXPECT_EQ(source.state(), (ProxyUsageState{stepped, 3, 6460.0}));
 
     for (const double expected : {6470.0, 10100.0}) {
@@ -179,9 +181,7 @@ TEST(ProxyUsageSourceTest, HeaderTextsThatAreNotUTF8AreReadAsLatin1) {
                      {claim, "five_\xFF"},
                      {overage, "\x80\xE9"}};
     ProxyUsageSource fromHead;
-    ProxyUsageSource fromDictionary;
-    for (const auto& read :
-         {fromHead.ingest(head, 30), fromDictionary.ingest(head.dictionary(), 30)}) {
+    for (const auto& read : {fromHead.ingest(head, 30)}) {
         ASSERT_TRUE(read);
         EXPECT_EQ(read->fiveHour->status, "allow\xC3\xA9"
                                           "d");
@@ -306,7 +306,7 @@ TEST(ProxyUsageSourceTest, ConcurrentIngestsKeepEveryCountAndTheNewestReading) {
         sessions.emplace_back([&source, t] {
             for (int i = 0; i < each; ++i) {
                 double at = i * threads + t;
-                source.ingest(i % 2 ? fiveHourHeaders("0.5") : HTTPHeaders::Dictionary{}, at);
+                source.ingest(i % 2 ? fiveHourHeaders("0.5") : HTTPHeaders{}, at);
             }
         });
     }

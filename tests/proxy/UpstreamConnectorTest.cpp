@@ -119,7 +119,7 @@ std::string exchangeHello(asio::io_context& io, std::shared_ptr<NetworkStream> s
     auto done = asio::co_spawn(
         io,
         [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::string> {
-            co_await s->send(asBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), false);
+            co_await s->send(asBytes("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
             std::string all;
             while (all.find("hello") == std::string::npos) {
                 auto bytes = co_await s->receive();

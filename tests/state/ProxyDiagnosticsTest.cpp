@@ -325,7 +325,7 @@ TEST_F(ProxyDiagnosticsReaderTest, ReadingAndRestartingRunOnTheWorker) {
             outcome.get();
             failure = "";
         } catch (const config::LaunchAgentError& error) {
-            failure = error.description();
+            failure = std::string(error.what());
         }
     });
     ASSERT_TRUE(main.runUntil([&] { return failure.has_value(); }));

@@ -183,7 +183,7 @@ TEST_F(SetupModelConnectionTest, AProxyThatNeverAnswersLeavesNoAgentAndTheSettin
     model->refresh();
     model->setUp();
     settle();
-    EXPECT_EQ(model->state(), State::failed(ConfigError::proxyUnreachable(port, 1).description()));
+    EXPECT_EQ(model->state(), State::failed(ConfigError::proxyUnreachable(port, 1).what()));
     EXPECT_EQ(settingsBytes(), std::nullopt);
     expectNoAgent();
 }

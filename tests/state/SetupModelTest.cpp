@@ -164,7 +164,7 @@ TEST_F(SetupModelTest, RefreshReadsTheSettingsIntoAState) {
         try {
             settings().inspect();
         } catch (const ConfigError& error) {
-            return error.description();
+            return std::string(error.what());
         }
         return std::string("no error");
     };
@@ -184,7 +184,7 @@ TEST_F(SetupModelTest, RefreshReadsTheSettingsIntoAState) {
          State::conflict("https://gateway.example.com:8787", false)},
         {"not json", false, State::failed(failure("not json"))},
         {R"({"env": {"ANTHROPIC_BASE_URL": 8787}})", false,
-         State::failed(ConfigError::baseURLIsNotAString(path).description())},
+         State::failed(ConfigError::baseURLIsNotAString(path).what())},
     };
     auto model = makeModel();
     for (const auto& c : cases) {
@@ -319,7 +319,7 @@ TEST_F(SetupModelTest, FailuresShowTheirSentence) {
         {"no bundle, disconnect", false, true, 0,
          [] { return std::string(SetupModel::disconnectWithoutBundleMessage); }},
         {"proxy never answers", true, false, silent.port(),
-         [this] { return ConfigError::proxyUnreachable(scanFrom, 2).description(); }},
+         [this] { return std::string(ConfigError::proxyUnreachable(scanFrom, 2).what()); }},
         {"agent cannot stop", true, true, 0,
          [] { return std::string("systemctl stop failed (exit 1): Unit is masked."); }},
     };
