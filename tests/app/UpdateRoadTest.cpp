@@ -3,7 +3,7 @@
 // the swap and the relaunch as a detached child.
 #include "config/SystemdUserBackend.hpp"
 #include "support/MemoryPreferences.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/ScopedEnvironment.hpp"

@@ -1,4 +1,4 @@
-#include "core/MockUsageSource.hpp"
+#include "support/MockUsageSource.hpp"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "state/BlockingWorker.hpp"
 
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 
 #include <gtest/gtest.h>
 #include <stdexcept>

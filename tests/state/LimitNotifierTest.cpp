@@ -1,7 +1,7 @@
 #include "state/LimitNotifier.hpp"
 
 #include "support/MemoryPreferences.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
 
 #include <cmath>

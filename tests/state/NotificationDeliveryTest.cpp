@@ -1,6 +1,6 @@
 #include "state/NotificationDelivery.hpp"
 
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
 
 #include <gtest/gtest.h>

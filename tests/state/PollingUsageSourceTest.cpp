@@ -1,7 +1,7 @@
 #include "state/PollingUsageSource.hpp"
 
 #include "state/BlockingWorker.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/InlineWorker.hpp"
 #include "support/LocalHTTPServer.hpp"
 

@@ -1,6 +1,6 @@
 #include "config/SystemdUserBackend.hpp"
 #include "state/ProxyDiagnosticsReader.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/TempDir.hpp"
 

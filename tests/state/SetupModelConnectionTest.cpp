@@ -7,7 +7,7 @@
 #include "config/PortSelector.hpp"
 #include "config/SystemdUserBackend.hpp"
 #include "state/SetupModel.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/ChildProcess.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/LocalHTTPServer.hpp"

@@ -5,7 +5,7 @@
 #include "config/PortSelector.hpp"
 #include "config/SystemdUnitFile.hpp"
 #include "config/SystemdUserBackend.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/FakeExecutable.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"

@@ -3,7 +3,7 @@
 #include "core/Time.hpp"
 #include "history/UsageHistoryReport.hpp"
 #include "state/BlockingWorker.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "proxy/StatusClient.hpp"
 #include "state/PollingUsageSource.hpp"
 #include "support/MemoryPreferences.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/FakeNotifications.hpp"
 #include "support/InlineWorker.hpp"
 #include "support/LocalHTTPServer.hpp"

@@ -3,7 +3,7 @@
 #include "state/LiveStatus.hpp"
 #include "support/MemoryPreferences.hpp"
 #include "state/UsageViewModel.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/ScopedTimeZone.hpp"
 
 #include <functional>

@@ -1,4 +1,4 @@
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -5,7 +5,7 @@
 #include "state/BlockingWorker.hpp"
 #include "support/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/TempDir.hpp"
 #include "ui/popover/NoticeView.hpp"
 #include "ui/popover/PopoverView.hpp"

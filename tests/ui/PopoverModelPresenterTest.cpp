@@ -3,7 +3,7 @@
 #include "ModelFakes.hpp"
 #include "support/MemoryPreferences.hpp"
 #include "state/NotificationPreferences.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "update/RemoteUpdateDownloader.hpp"
 
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/HeldReply.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/LocalTLSServer.hpp"

@@ -1,7 +1,7 @@
 #include "update/UpdateStateFactory.hpp"
 
 #include "support/MemoryPreferences.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/TempDir.hpp"
 #include "support/TestImage.hpp"
 

@@ -3,7 +3,7 @@
 #include "../state/ViewModelFakes.hpp"
 #include "support/MemoryPreferences.hpp"
 #include "state/UsageViewModel.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "update/UpdateCheckError.hpp"
 #include "update/UpdateDownloadError.hpp"
 #include "update/UpdateInstallError.hpp"

@@ -1,6 +1,6 @@
 #include "ui/settings/CopiedMarks.hpp"
 
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include "state/SetupModel.hpp"
 #include "state/UsageNotifier.hpp"
 #include "state/UsageViewModel.hpp"
-#include "state/VirtualTimeExecutor.hpp"
+#include "support/VirtualTimeExecutor.hpp"
 #include "support/LocalHTTPServer.hpp"
 #include "support/TempDir.hpp"
 #include "ui/update/UpdateStateOffer.hpp"
