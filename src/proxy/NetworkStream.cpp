@@ -70,6 +70,14 @@ constexpr unsigned char alpnHTTP11[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1
 
 using KeepAliveIdle = asio::detail::socket_option::integer<IPPROTO_TCP, TCP_KEEPIDLE>;
 
+// Whether a cancellation has reached the awaiting coroutine. One that comes while the coroutine
+// is suspended in something that ends no operation for it (a socket read that had already
+// finished, a yield to the executor) is only recorded in this state; it is looked at before every
+// further wait and before a receive hands out what it read, so that it is not lost.
+bool wasCancelled(const asio::cancellation_state& state) {
+    return state.cancelled() != asio::cancellation_type::none;
+}
+
 bool isEndOfStream(const std::error_code& error) {
     return error == asio::error::eof || error == asio::ssl::error::stream_truncated;
 }
@@ -367,6 +375,11 @@ NetworkStream::receiveTLS(Deadline deadline) {
         if (filled > 0) {
             co_return std::pair{std::error_code(), filled};
         }
+        // A further read would not take a cancellation that came while the last read or flush had
+        // finished but not yet gone on.
+        if (wasCancelled(co_await asio::this_coro::cancellation_state)) {
+            co_return std::pair{std::error_code(asio::error::operation_aborted), std::size_t{0}};
+        }
         if (closed) {
             co_return std::pair{std::error_code(asio::error::eof), std::size_t{0}};
         }
@@ -375,6 +388,10 @@ NetworkStream::receiveTLS(Deadline deadline) {
         }
         if (auto readError = co_await fillTLSInput(deadline)) {
             co_return std::pair{readError, std::size_t{0}};
+        }
+        // Nor would a flush of what the records read bring.
+        if (wasCancelled(co_await asio::this_coro::cancellation_state)) {
+            co_return std::pair{std::error_code(asio::error::operation_aborted), std::size_t{0}};
         }
     }
 }
@@ -443,6 +460,9 @@ asio::awaitable<std::error_code> NetworkStream::writeAll(asio::const_buffer byte
         }
         if (bytes.size() == 0) {
             co_return std::error_code();
+        }
+        if (wasCancelled(co_await asio::this_coro::cancellation_state)) {
+            co_return std::error_code(asio::error::operation_aborted);
         }
         if (auto waitError = co_await awaitReady(asio::socket_base::wait_write, deadline)) {
             co_return waitError;
@@ -545,6 +565,12 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadl
         std::tie(error, count) = co_await receiveTLS(deadline);
     } else {
         std::tie(error, count) = co_await readSome(asio::buffer(receiveBuffer_), deadline);
+    }
+    if (!error && wasCancelled(co_await asio::this_coro::cancellation_state)) {
+        // The read finished, but the awaiting coroutine was cancelled before it went on: this
+        // receive ends as one that the cancellation interrupted, bytes and all.
+        error = asio::error::operation_aborted;
+        count = 0;
     }
     if (receiveTimedOut_ && !cancelled_) {
         // The deadline passed: the connection ends as after a lost race.

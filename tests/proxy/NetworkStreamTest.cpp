@@ -5,6 +5,8 @@
 #include "support/LocalTLSServer.hpp"
 #include "support/ScopedEnvironment.hpp"
 
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
@@ -202,6 +204,105 @@ TEST_F(AcceptedStreamTest, CancelWakesAPendingReceiveAndFailsEveryLaterOperation
     std::error_code error;
     client_.read_some(asio::buffer(&byte, 1), error);
     EXPECT_EQ(error, asio::error::eof);
+}
+
+// How a stream took a cancellation that reached its receive after the receive's socket read had
+// finished but before the receive went on: the cancellation finds no operation to end.
+struct LateCancellation {
+    // How the cancelled receive ended, and how a receive after it did: "cancelled", "bytes", "end",
+    // "error" (another ProxyError) or the text of another exception.
+    std::string receive;
+    std::string nextReceive;
+    bool sent = false; // whether a send after it went out
+};
+
+LateCancellation cancelAsTheReadCompletes(asio::io_context& io,
+                                          const std::shared_ptr<NetworkStream>& stream,
+                                          bool withLimit) {
+    LateCancellation outcome;
+    asio::cancellation_signal signal;
+    bool started = false;
+    asio::co_spawn(
+        io,
+        [](std::shared_ptr<NetworkStream> s, bool limited,
+           bool& began) -> asio::awaitable<std::string> {
+            began = true;
+            try {
+                if (limited) {
+                    co_await s->receiveWithin(std::chrono::hours(1));
+                } else {
+                    co_await s->receive();
+                }
+            } catch (const ProxyError& error) {
+                co_return error == ProxyError::cancelled() ? "cancelled" : "error";
+            } catch (const std::exception& other) {
+                co_return std::string("exception: ") + other.what();
+            }
+            co_return "bytes";
+        }(stream, withLimit, started),
+        asio::bind_cancellation_slot(signal.slot(),
+                                     [&outcome](std::exception_ptr failure, std::string how) {
+                                         outcome.receive = failure ? "exception" : how;
+                                     }));
+    // The turn that starts the receive runs it up to its read, which finds its bytes at once and
+    // queues its completion; the cancellation comes before that completion runs.
+    while (!started && io.run_one() > 0) {
+    }
+    signal.emit(asio::cancellation_type::terminal);
+    std::tie(outcome.nextReceive, outcome.sent) = run(
+        io, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::pair<std::string, bool>> {
+            std::string how = "end";
+            try {
+                // The limit only matters when the cancellation was lost.
+                if (co_await s->receiveWithin(std::chrono::seconds(10))) {
+                    how = "bytes";
+                }
+            } catch (const ProxyError& error) {
+                how = error == ProxyError::cancelled() ? "cancelled" : "error";
+            } catch (const std::exception& other) {
+                how = std::string("exception: ") + other.what();
+            }
+            bool sent = true;
+            try {
+                co_await s->send(asBytes("last words"), false);
+            } catch (const ProxyError&) {
+                sent = false;
+            }
+            co_return std::pair{how, sent};
+        }(stream));
+    return outcome;
+}
+
+TEST_F(AcceptedStreamTest, ACancellationThatComesAsTheReadCompletesStillEndsReceiving) {
+    struct Case {
+        const char* name;
+        std::size_t readyReceives; // 8-byte receives before the cancelled one
+        bool withLimit;
+    };
+    // After a short read the next one is handed to the loop, which finds the bytes at once and
+    // queues the completion; after 15 ready reads the next ready one yields to the executor.
+    for (const Case& each : {Case{"a read handed to the loop", 0, false},
+                             Case{"a read handed to the loop, with a limit", 0, true},
+                             Case{"a yield after ready reads", 15, false}}) {
+        SCOPED_TRACE(each.name);
+        client_ = asio::ip::tcp::socket(io_);
+        client_.connect(acceptor_.local_endpoint());
+        stream_ = NetworkStream::accepted(acceptor_.accept(), 8);
+        if (each.readyReceives == 0) {
+            asio::write(client_, asio::buffer(std::string("ab")));
+            EXPECT_EQ(asText(run(io_, stream_->receive()).value()), "ab");
+            asio::write(client_, asio::buffer(std::string("abc")));
+        } else {
+            asio::write(client_, asio::buffer(std::string((each.readyReceives + 1) * 8, 'x')));
+            for (std::size_t i = 0; i < each.readyReceives; ++i) {
+                run(io_, stream_->receive());
+            }
+        }
+        const auto outcome = cancelAsTheReadCompletes(io_, stream_, each.withLimit);
+        EXPECT_EQ(outcome.receive, "cancelled");
+        EXPECT_EQ(outcome.nextReceive, "cancelled");
+        EXPECT_TRUE(outcome.sent);
+    }
 }
 
 // Races one receive (with a limit of its own far beyond the race's, or none) against a 1 ms timer
@@ -419,6 +520,25 @@ TEST(NetworkStreamTest, ALostRaceClosesATLSStream) {
         }(stream));
     EXPECT_TRUE(receiveFailed);
     EXPECT_FALSE(sent);
+    server.waitForClosedConnections(1);
+}
+
+// The server's session tickets reach the client after the handshake; the receive that reads them
+// has no plaintext yet and must read again, and a cancellation that came in between ends it.
+TEST(NetworkStreamTest, ACancellationThatComesAsATLSReadCompletesClosesTheStream) {
+    LocalTLSServer server(echoHello);
+    ScopedEnvironment trust("SSL_CERT_FILE", server.certificateFile().string());
+    asio::io_context io;
+    auto stream = NetworkStream::outgoing(io.get_executor(), endpointFor(server.port()), 1024);
+    run(io, stream->start());
+    for (int tries = 0; !stream->hasPendingInput() && tries < 5000; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(stream->hasPendingInput()) << "no session ticket came";
+    const auto outcome = cancelAsTheReadCompletes(io, stream, false);
+    EXPECT_EQ(outcome.receive, "cancelled");
+    EXPECT_EQ(outcome.nextReceive, "cancelled");
+    EXPECT_FALSE(outcome.sent);
     server.waitForClosedConnections(1);
 }
 
