@@ -550,6 +550,11 @@ asio::awaitable<std::optional<Bytes>> NetworkStream::receiveUntil(Deadline deadl
     if (cancelled_ || receiveCancelled_) {
         throw ProxyError::cancelled();
     }
+    if (wasCancelled(co_await asio::this_coro::cancellation_state)) {
+        // Cancelled before it began (a race lost before this side ran at all): it ends as an
+        // interrupted receive does, instead of leaving the first wait to throw asio's own error.
+        fail(asio::error::operation_aborted, true);
+    }
     if (ended_) {
         // A socket that reported its end is not asked again: it would wait for readiness that
         // never comes.

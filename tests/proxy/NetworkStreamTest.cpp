@@ -264,7 +264,7 @@ LateCancellation cancelAsTheReadCompletes(asio::io_context& io,
             }
             bool sent = true;
             try {
-                co_await s->send(asBytes("last words"), false);
+                co_await s->send(asBytes("last words"));
             } catch (const ProxyError&) {
                 sent = false;
             }
