@@ -5,6 +5,7 @@
 #include "support/FakeExecutable.hpp"
 #include "support/FakeNotifySend.hpp"
 #include "support/HTTPTestMessages.hpp"
+#include "support/StoredDefaults.hpp"
 #include "support/TempDir.hpp"
 #include "support/TestImage.hpp"
 
@@ -118,17 +119,8 @@ protected:
 
     // Waits (real time, at most `limit`) until the launch counter in the preferences reads `value`.
     bool waitForLaunchCounter(std::int64_t value, std::chrono::seconds limit) const {
-        const auto counter = [&]() -> std::optional<std::int64_t> {
-            const auto file = home_.path() / ".config/meterly/defaults.json";
-            if (!std::filesystem::exists(file)) {
-                return std::nullopt;
-            }
-            const auto document = nlohmann::json::parse(home_.read(file), nullptr, false);
-            const auto found = document.find("meterly.launch.incomplete");
-            if (document.is_discarded() || found == document.end() || !found->is_number_integer()) {
-                return std::nullopt;
-            }
-            return found->get<std::int64_t>();
+        const auto counter = [&] {
+            return testing::storedInteger(home_.path(), "meterly.launch.incomplete");
         };
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (counter() != value) {

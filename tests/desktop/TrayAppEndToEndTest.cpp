@@ -2,6 +2,7 @@
 // server on 127.0.0.1.
 #include "support/ChildProcess.hpp"
 #include "support/LocalHTTPServer.hpp"
+#include "support/StoredDefaults.hpp"
 #include "support/TempDir.hpp"
 #include "support/VirtualDesktop.hpp"
 
@@ -148,16 +149,7 @@ protected:
     void writeSettings(const std::string& json) { home_.write(".claude/settings.json", json); }
 
     std::optional<std::int64_t> launchCounter() const {
-        const auto file = home_.path() / ".config/meterly/defaults.json";
-        if (!std::filesystem::exists(file)) {
-            return std::nullopt;
-        }
-        const auto document = nlohmann::json::parse(home_.read(file), nullptr, false);
-        const auto found = document.find("meterly.launch.incomplete");
-        if (document.is_discarded() || found == document.end() || !found->is_number_integer()) {
-            return std::nullopt;
-        }
-        return found->get<std::int64_t>();
+        return testing::storedInteger(home_.path(), "meterly.launch.incomplete");
     }
 
     // A screenshot's path; with METERLY_SCREENSHOTS set, keep() copies it to that folder.
