@@ -37,6 +37,8 @@
 #include "proxy/UpstreamResolver.hpp"
 
 #include <algorithm>
+#include <asio/associated_cancellation_slot.hpp>
+#include <asio/async_result.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/dispatch.hpp>
 #include <asio/experimental/as_tuple.hpp>
@@ -49,6 +51,7 @@
 #include <asio/use_awaitable.hpp>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/bio.h>
@@ -416,6 +419,21 @@ NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
         }
     }
     readyInARow_ = 0;
+    if (peerWaitPending_) {
+        // The peer watch's wait for readiness is still on the socket (the watch ended before the
+        // peer sent again). A read queued behind it would be reported ready by the same event and
+        // completed a turn of the event loop later; waiting on that wait instead resumes this read
+        // as soon as the event comes, and it then reads at once.
+        if (auto error = co_await awaitReady(asio::socket_base::wait_read, deadline)) {
+            co_return std::pair{error, std::size_t{0}};
+        }
+        std::error_code error;
+        const std::size_t count = socket_.read_some(buffer, error);
+        if (!wouldBlock(error)) {
+            lastReadFilled_ = !error && count == buffer.size();
+            co_return std::pair{error, count};
+        }
+    }
     std::pair<std::error_code, std::size_t> outcome;
     if (!deadline) {
         auto [error, count] = co_await socket_.async_read_some(buffer, noThrow);
@@ -470,12 +488,48 @@ asio::awaitable<std::error_code> NetworkStream::writeAll(asio::const_buffer byte
     }
 }
 
+template <typename Handler>
+struct NetworkStream::PeerWaitJoinerOf final : PeerWaitJoiner {
+    explicit PeerWaitJoinerOf(Handler&& waiting) : handler(std::move(waiting)) {}
+    void complete(std::error_code error) override {
+        auto slot = asio::get_associated_cancellation_slot(handler);
+        if (slot.is_connected()) {
+            slot.clear();
+        }
+        std::move(handler)(error);
+    }
+    Handler handler;
+};
+
+// The receive's cancellation (its deadline, or its caller's) cancels the watch's wait alone: a
+// send waiting on the same socket is not touched.
+template <typename Token>
+auto NetworkStream::joinPeerWait(Token token) {
+    return asio::async_initiate<Token, void(std::error_code)>(
+        [this](auto handler) {
+            using Handler = decltype(handler);
+            auto slot = asio::get_associated_cancellation_slot(handler);
+            if (slot.is_connected()) {
+                slot.assign([this](asio::cancellation_type type) { peerWaitSignal_.emit(type); });
+            }
+            peerWaitJoiner_ = std::make_unique<PeerWaitJoinerOf<Handler>>(std::move(handler));
+        },
+        token);
+}
+
 // Waits until the socket is ready. Without a deadline the wait is cancelled like any operation of
 // the awaiting coroutine; with one, the stream's timer cancels it when the deadline passes
 // (receiveTimedOut_ tells that apart), and a cancellation of the awaiting coroutine is passed on.
 asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wait_type wait,
                                                            Deadline deadline) {
+    // A wait for input joins the peer watch's wait when that is still under way. (Each wait is a
+    // statement of its own: GCC 12 destroys a temporary of a co_await on a conditional twice.)
+    const bool joinsPeerWait = wait == asio::socket_base::wait_read && peerWaitPending_;
     if (!deadline) {
+        if (joinsPeerWait) {
+            auto [error] = co_await joinPeerWait(noThrow);
+            co_return error;
+        }
         auto [error] = co_await socket_.async_wait(wait, noThrow);
         co_return error;
     }
@@ -486,8 +540,16 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
     if (callerSlot.is_connected()) {
         callerSlot.assign([this](asio::cancellation_type type) { receiveSignal_.emit(type); });
     }
-    auto [error] = co_await socket_.async_wait(
-        wait, asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow));
+    std::error_code error;
+    if (joinsPeerWait) {
+        auto [joined] =
+            co_await joinPeerWait(asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow));
+        error = joined;
+    } else {
+        auto [waited] = co_await socket_.async_wait(
+            wait, asio::bind_cancellation_slot(receiveSignal_.slot(), noThrow));
+        error = waited;
+    }
     if (callerSlot.is_connected()) {
         callerSlot.clear();
     }
@@ -668,9 +730,9 @@ bool NetworkStream::hasPendingInput() const {
 // The watch waits for the socket to become readable and only then looks, without taking
 // anything. Its wait is not cancelled when the watch stops: it stays until the peer next sends or
 // the connection closes. That is the usual end of an exchange (the next request arrives), and the
-// session's own read of that request, waiting behind it, then takes the same readiness report, so
-// that the watch costs no wake-up of its own. Starting the wait changes the readiness
-// registration once, which also reports an end that came before the watch began.
+// session's own read of that request waits on that same wait (readSome), so that the watch costs
+// no wake-up of its own. Starting the wait changes the readiness registration once, which also
+// reports an end that came before the watch began.
 void NetworkStream::watchPeer(std::function<void()> onEnd) {
     if (cancelled_ || ended_ || !socket_.is_open()) {
         return;
@@ -688,13 +750,20 @@ void NetworkStream::stopWatchingPeer() {
 void NetworkStream::awaitPeer() {
     peerWaitPending_ = true;
     // The wait holds the stream; closing the connection ends it.
-    socket_.async_wait(asio::socket_base::wait_read,
-                       [self = shared_from_this()](const std::error_code& error) {
-                           self->peerWaitPending_ = false;
-                           if (!error) {
-                               self->peerReady();
-                           }
-                       });
+    socket_.async_wait(
+        asio::socket_base::wait_read,
+        asio::bind_cancellation_slot(peerWaitSignal_.slot(),
+                                     [self = shared_from_this()](const std::error_code& error) {
+                                         self->peerWaitPending_ = false;
+                                         if (auto joiner = std::move(self->peerWaitJoiner_)) {
+                                             // A receive waits on this: it reads what came.
+                                             joiner->complete(error);
+                                             return;
+                                         }
+                                         if (!error) {
+                                             self->peerReady();
+                                         }
+                                     }));
 }
 
 void NetworkStream::peerReady() {

@@ -135,6 +135,17 @@ private:
     void closeNow();
     void awaitPeer();
     void peerReady();
+    // Completes when the peer watch's readiness wait does; see readSome.
+    template <typename Token>
+    auto joinPeerWait(Token token);
+
+    // A receive that waits on the peer watch's readiness wait rather than on one of its own.
+    struct PeerWaitJoiner {
+        virtual ~PeerWaitJoiner() = default;
+        virtual void complete(std::error_code error) = 0;
+    };
+    template <typename Handler>
+    struct PeerWaitJoinerOf;
 
     asio::any_io_executor executor_;
     asio::ip::tcp::socket socket_;
@@ -147,9 +158,12 @@ private:
     bool ended_ = false;
     bool receiveCancelled_ = false;
     // The peer watch: what runs at the peer's end while it is on, and whether its wait for the
-    // socket's readiness is under way (it may outlast the watch).
+    // socket's readiness is under way (it may outlast the watch), the signal that cancels that
+    // wait alone, and the receive that waits on it.
     std::function<void()> peerEnd_;
     bool peerWaitPending_ = false;
+    asio::cancellation_signal peerWaitSignal_;
+    std::unique_ptr<PeerWaitJoiner> peerWaitJoiner_;
     // The receive deadline: one timer per stream. It is set only when a wait with a deadline
     // finds it idle or set for later, and it cancels that wait through receiveSignal_ once the
     // wait's deadline has passed.

@@ -380,6 +380,69 @@ TEST_F(AcceptedStreamTest, AReceiveWithALimitGetsLateBytesThenTimesOutOnSilence)
     EXPECT_EQ(reply, "last words");
 }
 
+// A watch that ended before the peer sent again leaves its wait on the socket, and the next
+// receive waits on that one: it still gets the bytes and the end, and its time limit, a lost race
+// and cancel() each still end it.
+TEST_F(AcceptedStreamTest, AReceiveAfterAWatchEndsAsAnyReceiveDoes) {
+    enum class Then { bytesThenEnd, timeLimit, lostRace, lostRaceWithLimit, cancel };
+    for (const Then then : {Then::bytesThenEnd, Then::timeLimit, Then::lostRace,
+                            Then::lostRaceWithLimit, Then::cancel}) {
+        SCOPED_TRACE(static_cast<int>(then));
+        client_ = asio::ip::tcp::socket(io_);
+        client_.connect(acceptor_.local_endpoint());
+        stream_ = NetworkStream::accepted(acceptor_.accept(), 8);
+        bool ended = false;
+        stream_->watchPeer([&ended] { ended = true; });
+        stream_->stopWatchingPeer();
+        asio::steady_timer later(io_);
+        later.expires_after(std::chrono::milliseconds(2));
+        switch (then) {
+        case Then::bytesThenEnd: {
+            later.async_wait([this](std::error_code) {
+                asio::write(client_, asio::buffer("abc", 3));
+                client_.shutdown(asio::ip::tcp::socket::shutdown_send);
+            });
+            const auto got =
+                run(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::string> {
+                    auto bytes = co_await s->receive();
+                    std::string text = bytes ? std::string(asText(*bytes)) : "end";
+                    const auto after = co_await s->receive();
+                    co_return text + (after ? "" : "|end");
+                }(stream_));
+            EXPECT_EQ(got, "abc|end");
+            break;
+        }
+        case Then::timeLimit:
+            EXPECT_EQ(run(io_, twoShortReceives(stream_)),
+                      (std::vector{ProxyError::timedOut(), ProxyError::cancelled()}));
+            break;
+        case Then::lostRace:
+        case Then::lostRaceWithLimit: {
+            const auto [receiveFailed, sent] =
+                run(io_, loseARace(stream_, then == Then::lostRaceWithLimit));
+            EXPECT_TRUE(receiveFailed);
+            EXPECT_TRUE(sent);
+            break;
+        }
+        case Then::cancel: {
+            later.async_wait([this](std::error_code) { stream_->cancel(); });
+            const auto failure =
+                run(io_, [](std::shared_ptr<NetworkStream> s) -> asio::awaitable<std::string> {
+                    try {
+                        co_await s->receive();
+                    } catch (const ProxyError& error) {
+                        co_return error == ProxyError::cancelled() ? "cancelled" : "other";
+                    }
+                    co_return "received";
+                }(stream_));
+            EXPECT_EQ(failure, "cancelled");
+            break;
+        }
+        }
+        EXPECT_FALSE(ended);
+    }
+}
+
 // A body far larger than the socket buffers: each send must wait for the reader, more than once,
 // and the bytes must arrive whole and in order.
 std::string patterned(std::size_t size) {
