@@ -512,7 +512,9 @@ auto NetworkStream::joinPeerWait(Token token) {
             if (slot.is_connected()) {
                 slot.assign([this](asio::cancellation_type type) { peerWaitSignal_.emit(type); });
             }
-            peerWaitJoiner_ = std::make_unique<PeerWaitJoinerOf<Handler>>(std::move(handler));
+            // Only called while the wait is under way, which holds the box.
+            peerWaitBox_.lock()->joiner =
+                std::make_unique<PeerWaitJoinerOf<Handler>>(std::move(handler));
         },
         token);
 }
@@ -524,7 +526,8 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
                                                            Deadline deadline) {
     // A wait for input joins the peer watch's wait when that is still under way. (Each wait is a
     // statement of its own: GCC 12 destroys a temporary of a co_await on a conditional twice.)
-    const bool joinsPeerWait = wait == asio::socket_base::wait_read && peerWaitPending_;
+    const bool joinsPeerWait =
+        wait == asio::socket_base::wait_read && peerWaitPending_ && !peerWaitBox_.expired();
     if (!deadline) {
         if (joinsPeerWait) {
             auto [error] = co_await joinPeerWait(noThrow);
@@ -749,21 +752,23 @@ void NetworkStream::stopWatchingPeer() {
 
 void NetworkStream::awaitPeer() {
     peerWaitPending_ = true;
+    auto box = std::make_shared<PeerWaitBox>();
+    peerWaitBox_ = box;
     // The wait holds the stream; closing the connection ends it.
     socket_.async_wait(
         asio::socket_base::wait_read,
-        asio::bind_cancellation_slot(peerWaitSignal_.slot(),
-                                     [self = shared_from_this()](const std::error_code& error) {
-                                         self->peerWaitPending_ = false;
-                                         if (auto joiner = std::move(self->peerWaitJoiner_)) {
-                                             // A receive waits on this: it reads what came.
-                                             joiner->complete(error);
-                                             return;
-                                         }
-                                         if (!error) {
-                                             self->peerReady();
-                                         }
-                                     }));
+        asio::bind_cancellation_slot(
+            peerWaitSignal_.slot(), [self = shared_from_this(), box](const std::error_code& error) {
+                self->peerWaitPending_ = false;
+                if (auto joiner = std::move(box->joiner)) {
+                    // A receive waits on this: it reads what came.
+                    joiner->complete(error);
+                    return;
+                }
+                if (!error) {
+                    self->peerReady();
+                }
+            }));
 }
 
 void NetworkStream::peerReady() {

@@ -146,6 +146,11 @@ private:
     };
     template <typename Handler>
     struct PeerWaitJoinerOf;
+    // Holds that receive. The watch's wait owns it, so that a wait the event loop drops at its
+    // end takes the receive (and what the receive holds, this stream among it) along.
+    struct PeerWaitBox {
+        std::unique_ptr<PeerWaitJoiner> joiner;
+    };
 
     asio::any_io_executor executor_;
     asio::ip::tcp::socket socket_;
@@ -163,7 +168,7 @@ private:
     std::function<void()> peerEnd_;
     bool peerWaitPending_ = false;
     asio::cancellation_signal peerWaitSignal_;
-    std::unique_ptr<PeerWaitJoiner> peerWaitJoiner_;
+    std::weak_ptr<PeerWaitBox> peerWaitBox_;
     // The receive deadline: one timer per stream. It is set only when a wait with a deadline
     // finds it idle or set for later, and it cancels that wait through receiveSignal_ once the
     // wait's deadline has passed.
