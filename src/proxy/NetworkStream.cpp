@@ -399,6 +399,17 @@ NetworkStream::receiveTLS(Deadline deadline) {
     }
 }
 
+std::optional<std::pair<std::error_code, std::size_t>>
+NetworkStream::readNow(asio::mutable_buffer buffer) {
+    std::error_code error;
+    const std::size_t count = socket_.read_some(buffer, error);
+    if (wouldBlock(error)) {
+        return std::nullopt;
+    }
+    lastReadFilled_ = !error && count == buffer.size();
+    return std::pair{error, count};
+}
+
 // A socket whose last read filled the buffer probably holds more: it is read at once, without
 // going through the event loop. Otherwise the read is handed to the loop, which tries it once and,
 // when the socket has nothing, waits for the socket's next readiness report; after a read that
@@ -407,19 +418,16 @@ NetworkStream::receiveTLS(Deadline deadline) {
 asio::awaitable<std::pair<std::error_code, std::size_t>>
 NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
     if (lastReadFilled_) {
-        std::error_code error;
-        const std::size_t count = socket_.read_some(buffer, error);
-        if (!wouldBlock(error)) {
-            lastReadFilled_ = !error && count == buffer.size();
+        if (const auto outcome = readNow(buffer)) {
             if (++readyInARow_ >= readsBeforeYield) {
                 readyInARow_ = 0;
                 co_await asio::post(executor_, asio::use_awaitable);
             }
-            co_return std::pair{error, count};
+            co_return *outcome;
         }
     }
     readyInARow_ = 0;
-    if (peerWaitPending_) {
+    if (peerWaitUnderWay()) {
         // The peer watch's wait for readiness is still on the socket (the watch ended before the
         // peer sent again). A read queued behind it would be reported ready by the same event and
         // completed a turn of the event loop later; waiting on that wait instead resumes this read
@@ -427,11 +435,8 @@ NetworkStream::readSome(asio::mutable_buffer buffer, Deadline deadline) {
         if (auto error = co_await awaitReady(asio::socket_base::wait_read, deadline)) {
             co_return std::pair{error, std::size_t{0}};
         }
-        std::error_code error;
-        const std::size_t count = socket_.read_some(buffer, error);
-        if (!wouldBlock(error)) {
-            lastReadFilled_ = !error && count == buffer.size();
-            co_return std::pair{error, count};
+        if (const auto outcome = readNow(buffer)) {
+            co_return *outcome;
         }
     }
     std::pair<std::error_code, std::size_t> outcome;
@@ -526,8 +531,7 @@ asio::awaitable<std::error_code> NetworkStream::awaitReady(asio::socket_base::wa
                                                            Deadline deadline) {
     // A wait for input joins the peer watch's wait when that is still under way. (Each wait is a
     // statement of its own: GCC 12 destroys a temporary of a co_await on a conditional twice.)
-    const bool joinsPeerWait =
-        wait == asio::socket_base::wait_read && peerWaitPending_ && !peerWaitBox_.expired();
+    const bool joinsPeerWait = wait == asio::socket_base::wait_read && peerWaitUnderWay();
     if (!deadline) {
         if (joinsPeerWait) {
             auto [error] = co_await joinPeerWait(noThrow);
@@ -741,7 +745,7 @@ void NetworkStream::watchPeer(std::function<void()> onEnd) {
         return;
     }
     peerEnd_ = std::move(onEnd);
-    if (!peerWaitPending_) {
+    if (!peerWaitUnderWay()) {
         awaitPeer();
     }
 }
@@ -751,7 +755,6 @@ void NetworkStream::stopWatchingPeer() {
 }
 
 void NetworkStream::awaitPeer() {
-    peerWaitPending_ = true;
     auto box = std::make_shared<PeerWaitBox>();
     peerWaitBox_ = box;
     // The wait holds the stream; closing the connection ends it.
@@ -759,7 +762,7 @@ void NetworkStream::awaitPeer() {
         asio::socket_base::wait_read,
         asio::bind_cancellation_slot(
             peerWaitSignal_.slot(), [self = shared_from_this(), box](const std::error_code& error) {
-                self->peerWaitPending_ = false;
+                self->peerWaitBox_.reset();
                 if (auto joiner = std::move(box->joiner)) {
                     // A receive waits on this: it reads what came.
                     joiner->complete(error);

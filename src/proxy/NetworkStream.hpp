@@ -121,6 +121,8 @@ private:
     // otherwise suspend until it is.
     asio::awaitable<std::pair<std::error_code, std::size_t>> readSome(asio::mutable_buffer buffer,
                                                                       Deadline deadline);
+    // What the socket holds now, without waiting; nullopt when it holds nothing.
+    std::optional<std::pair<std::error_code, std::size_t>> readNow(asio::mutable_buffer buffer);
     asio::awaitable<std::error_code> writeAll(asio::const_buffer bytes, Deadline deadline);
     // Writes as much of `bytes` as the socket takes without waiting and leaves the rest in
     // `bytes`; a full socket is not an error.
@@ -135,6 +137,7 @@ private:
     void closeNow();
     void awaitPeer();
     void peerReady();
+    bool peerWaitUnderWay() const { return !peerWaitBox_.expired(); }
     // Completes when the peer watch's readiness wait does; see readSome.
     template <typename Token>
     auto joinPeerWait(Token token);
@@ -162,11 +165,10 @@ private:
     bool cancelled_ = false;
     bool ended_ = false;
     bool receiveCancelled_ = false;
-    // The peer watch: what runs at the peer's end while it is on, and whether its wait for the
-    // socket's readiness is under way (it may outlast the watch), the signal that cancels that
-    // wait alone, and the receive that waits on it.
+    // The peer watch: what runs at the peer's end while it is on, the signal that cancels its
+    // wait for the socket's readiness alone, and that wait's box, which lives exactly as long as
+    // the wait is under way (it may outlast the watch).
     std::function<void()> peerEnd_;
-    bool peerWaitPending_ = false;
     asio::cancellation_signal peerWaitSignal_;
     std::weak_ptr<PeerWaitBox> peerWaitBox_;
     // The receive deadline: one timer per stream. It is set only when a wait with a deadline

@@ -79,20 +79,27 @@ std::optional<HTTPMessage> ask(std::uint16_t port, const std::string& method,
 
 class MeterlyExecutableTest : public ::testing::Test {
 protected:
-    // Starts meterly with the given arguments after the program name and the given variables on
-    // top of a minimal environment whose home is the temporary folder.
-    std::unique_ptr<ChildProcess> start(std::vector<std::string> arguments,
-                                        std::vector<std::string> variables = {}) {
-        arguments.insert(arguments.begin(), METERLY_EXECUTABLE);
+    // A minimal environment whose home is the temporary folder, with the given variables on top
+    // and the programs in `tools` (when given) found ahead of the system's.
+    std::vector<std::string> minimalEnvironment(std::vector<std::string> variables = {},
+                                                const std::filesystem::path& tools = {}) const {
         std::vector<std::string> environment = {
             "HOME=" + home_.path().string(),
             "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
             "XDG_RUNTIME_DIR=" + runtime_.path().string(),
-            "PATH=/usr/bin:/bin",
+            "PATH=" + (tools.empty() ? std::string() : tools.string() + ":") + "/usr/bin:/bin",
             "ASAN_OPTIONS=detect_leaks=0",
         };
         environment.insert(environment.end(), variables.begin(), variables.end());
-        return std::make_unique<ChildProcess>(arguments, environment);
+        return environment;
+    }
+
+    // Starts meterly with the given arguments after the program name and the given variables on
+    // top of the minimal environment.
+    std::unique_ptr<ChildProcess> start(std::vector<std::string> arguments,
+                                        std::vector<std::string> variables = {}) {
+        arguments.insert(arguments.begin(), METERLY_EXECUTABLE);
+        return std::make_unique<ChildProcess>(arguments, minimalEnvironment(std::move(variables)));
     }
 
     void writeSettingsPort(std::uint16_t port) {
@@ -251,15 +258,8 @@ TEST_F(MeterlyExecutableTest, AfterThreeLaunchesThatGotNowhereThePreviousVersion
     TempDir tools;
     FakeExecutable systemctl(tools.path(), "systemctl");
 
-    std::vector<std::string> environment = {
-        "HOME=" + home_.path().string(),
-        "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
-        "XDG_RUNTIME_DIR=" + runtime_.path().string(),
-        "PATH=" + tools.path().string() + ":/usr/bin:/bin",
-        "ASAN_OPTIONS=detect_leaks=0",
-        // A display to start on (the recovery comes before any window).
-        "QT_QPA_PLATFORM=offscreen",
-    };
+    // A display to start on (the recovery comes before any window).
+    const auto environment = minimalEnvironment({"QT_QPA_PLATFORM=offscreen"}, tools.path());
     ChildProcess app({executable.string()}, environment);
     EXPECT_EQ(app.readErrorToEnd(),
               "Meterly: three launches got nowhere; the previous version has been put back.\n");
@@ -304,14 +304,7 @@ TEST_F(MeterlyExecutableTest, TheCopyRelaunchedAfterAnUpdateStartsWhileTheOldOne
     TempDir tools;
     FakeExecutable systemctl(tools.path(), "systemctl");
     systemctl.answer("is-enabled", {1});
-    const std::vector<std::string> environment = {
-        "HOME=" + home_.path().string(),
-        "XDG_CONFIG_HOME=" + (home_.path() / ".config").string(),
-        "XDG_RUNTIME_DIR=" + runtime_.path().string(),
-        "PATH=" + tools.path().string() + ":/usr/bin:/bin",
-        "ASAN_OPTIONS=detect_leaks=0",
-        "QT_QPA_PLATFORM=offscreen",
-    };
+    const auto environment = minimalEnvironment({"QT_QPA_PLATFORM=offscreen"}, tools.path());
     // The old copy hands over, then does not end until it is killed.
     ChildProcess old({METERLY_OLD_COPY, bundle.string()}, environment);
 
